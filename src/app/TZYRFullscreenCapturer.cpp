@@ -1,0 +1,215 @@
+#include "app/TZYRFullscreenCapturer.h"
+
+#include "app/CommandLine.h"
+#include "ipc/HostObjectNames.h"
+#include "log/Log.h"
+
+#include <shellapi.h>
+
+namespace {
+
+constexpr const char kRunName[] = "TZYRFullscreenCapturer::Run";
+constexpr DWORD kUninstallWaitMs = 500;
+
+std::u16string ToU16(const std::wstring& text)
+{
+    return std::u16string(text.begin(), text.end());
+}
+
+int ErrorCode()
+{
+    return static_cast<int>(::GetLastError());
+}
+
+}  // namespace
+
+TZYRFullscreenCapturer::TZYRFullscreenCapturer(HINSTANCE hInstanceOfModule) : hInstance(hInstanceOfModule)
+{
+    LogInfo("%s", "TZYRFullscreenCapturer::TZYRFullscreenCapturer");
+    LogInfo("%s exit", "TZYRFullscreenCapturer::TZYRFullscreenCapturer");
+}
+
+TZYRFullscreenCapturer::~TZYRFullscreenCapturer()
+{
+    LogInfo("%s", "TZYRFullscreenCapturer::~TZYRFullscreenCapturer");
+    // Run has joined the capture thread on every path that started it, so the view is unused.
+    hHostProcess.Reset();
+    pFrameBufferHeader.Reset();
+    hFrameBufferFileMapping.Reset();
+    LogInfo("%s exit", "TZYRFullscreenCapturer::~TZYRFullscreenCapturer");
+}
+
+void TZYRFullscreenCapturer::ParseCommandLine()
+{
+    LogInfo("%s", "TZYRFullscreenCapturer::ParseCommandLine");
+    int argumentCount = 0;
+    TLocalMemory<LPWSTR*> arguments(::CommandLineToArgvW(::GetCommandLineW(), &argumentCount));
+    if (arguments.Get() != nullptr) {
+        for (int i = 0; i < argumentCount; ++i) {
+            vecArguments.emplace_back(arguments.Get()[i]);
+        }
+    }
+    LogInfo("%s exit", "TZYRFullscreenCapturer::ParseCommandLine");
+}
+
+bool TZYRFullscreenCapturer::IsHostProcessAlive()
+{
+    // A time-out or a failed wait counts as alive: only a signalled process has ended.
+    if (::WaitForSingleObject(hHostProcess.Get(), 0) == WAIT_OBJECT_0) {
+        LogInfo("%s the host process is not alive", "TZYRFullscreenCapturer::IsHostProcessAlive");
+        return false;
+    }
+    return true;
+}
+
+bool TZYRFullscreenCapturer::IsCaptureFrameInstanceAlive()
+{
+    // Only the mutex's existence matters; it is never waited on.
+    TZYRMutex instanceMutex(strTLMCaptureFrameInstanceMutexName.c_str());
+    if (instanceMutex.Get() != nullptr) {
+        return true;
+    }
+    const DWORD dwError = ::GetLastError();
+    if (dwError == ERROR_FILE_NOT_FOUND) {
+        LogInfo("%s the capture frame instance doesn't exist anymore",
+                "TZYRFullscreenCapturer::IsCaptureFrameInstanceAlive");
+    } else {
+        LogError("%s unable to open a strTLMCaptureFrameInstanceMutexName (%S) error %d",
+                 "TZYRFullscreenCapturer::IsCaptureFrameInstanceAlive", strTLMCaptureFrameInstanceMutexName.c_str(),
+                 static_cast<int>(dwError));
+    }
+    return false;
+}
+
+int TZYRFullscreenCapturer::Run()
+{
+    LogInfo("%s", kRunName);
+    ParseCommandLine();
+    if (vecArguments.size() < 2) {
+        LogError("%s exit with -1", kRunName);
+        return -1;
+    }
+    dwHostProcessId = static_cast<uint32_t>(WStringToInt64(ToU16(vecArguments[1]), 0));
+    const int startResult = OpenHostObjects();
+    if (startResult != 0) {
+        return startResult;
+    }
+    nCaptureMethod = pFrameBufferHeader.As<TFrameBufferHeader>()->ui32CaptureMethod;
+    StartCaptureScreenThread();
+    LogInfo("%s before the main loop", kRunName);
+    Supervise();
+    pCaptureScreenThread.reset();
+    LogInfo("%s exit with 0", kRunName);
+    return 0;
+}
+
+// The start-up checks in their fixed order; 0 when all passed, else the exit code of the first
+// that failed (its line already logged). Objects opened before a failure stay with the object.
+int TZYRFullscreenCapturer::OpenHostObjects()
+{
+    hHostProcess.Reset(::OpenProcess(SYNCHRONIZE, FALSE, dwHostProcessId));
+    if (!hHostProcess) {
+        LogError("%s OpenProcess error %d exit with -3", kRunName, ErrorCode());
+        return -3;
+    }
+    hFrameBufferFileMapping.Reset(::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kFrameBufferMappingName));
+    if (!hFrameBufferFileMapping) {
+        LogError("%s OpenFileMapping error %d exit with -4", kRunName, ErrorCode());
+        return -4;
+    }
+    pFrameBufferHeader = TMappedView(
+        ::MapViewOfFile(hFrameBufferFileMapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, kFrameBufferHeaderSize),
+        kFrameBufferHeaderSize);
+    if (!pFrameBufferHeader) {
+        LogError("%s MapViewOfFile error %d exit with -5", kRunName, ErrorCode());
+        return -5;
+    }
+    LogInfo("%s wsUninstallAllHooksEventName '%S'", kRunName, kUninstallAllHooksEventName);
+    pUninstallAllHooksEvent = std::make_unique<TZYREvent>(SYNCHRONIZE | EVENT_MODIFY_STATE, kUninstallAllHooksEventName);
+    if (pUninstallAllHooksEvent->Get() == nullptr) {
+        LogError("%s OpenEvent error %d exit with -6", kRunName, ErrorCode());
+        return -6;
+    }
+    // The host may leave the 260-unit field without a terminator: the copy stops at its end.
+    const std::u16string instanceName = ReadHeaderWideString(
+        *pFrameBufferHeader.As<TFrameBufferHeader>(), ZYR_WIDE_FIELD(wszCaptureFrameInstanceMutexName));
+    strTLMCaptureFrameInstanceMutexName.assign(instanceName.begin(), instanceName.end());
+    LogInfo("%s strTLMCaptureFrameInstanceMutexName is '%S'", kRunName, strTLMCaptureFrameInstanceMutexName.c_str());
+    if (!IsCaptureFrameInstanceAlive()) {
+        LogError("%s CaptureFrame instance doesn't exist exit with -7", kRunName);
+        return -7;
+    }
+    LogInfo("%s fullscreen_capture_exe_was_started_correctly_event_name '%S'", kRunName, kStartedCorrectlyEventName);
+    pStartedCorrectlyEvent = std::make_unique<TZYREvent>(SYNCHRONIZE | EVENT_MODIFY_STATE, kStartedCorrectlyEventName);
+    if (pStartedCorrectlyEvent->Get() == nullptr) {
+        LogError("%s OpenEvent error %d exit with -8", kRunName, ErrorCode());
+        return -8;
+    }
+    // From here on the host knows that the process started.
+    pStartedCorrectlyEvent->SetEvent();
+    pTheFirstFrameCapturedEvent = std::make_unique<TZYREvent>(EVENT_MODIFY_STATE, kFirstFrameCapturedEventName);
+    if (pTheFirstFrameCapturedEvent->Get() == nullptr) {
+        LogError("%s unable to open a pTheFirstFrameCapturedEvent event error %d exit with -9", kRunName, ErrorCode());
+        return -9;
+    }
+    LogInfo("%s pTheFirstFrameCapturedEvent event has been opened", kRunName);
+    return OpenAccessMutexes();
+}
+
+int TZYRFullscreenCapturer::OpenAccessMutexes()
+{
+    struct TAccessMutexSpec {
+        int iKey;
+        const wchar_t* wszName;
+        const char* szLabel;
+        int iExitCode;
+    };
+    static constexpr TAccessMutexSpec kOrder[] = {
+        {kAccessMutexHUD, kHUDAccessMutexName, "HUD", -10},
+        {kAccessMutexWebCam, kWebCamAccessMutexName, "WebCam", -11},
+        {kAccessMutexRadialMenu, kRadialMenuAccessMutexName, "RadialMenu", -12},
+        {kAccessMutexWebCamBackground, kWebCamBackgroundAccessMutexName, "WebCamBackground", -13},
+    };
+    for (const TAccessMutexSpec& spec : kOrder) {
+        // The entry is stored even when the open failed.
+        auto& pMutex = mapAccessMutexes[spec.iKey];
+        pMutex = std::make_shared<TZYRMutex>(spec.wszName);
+        if (pMutex->Get() == nullptr) {
+            LogError("%s unable to open a %s mutex", kRunName, spec.szLabel);
+            return spec.iExitCode;
+        }
+        LogInfo("%s %s mutex has been opened", kRunName, spec.szLabel);
+    }
+    return 0;
+}
+
+void TZYRFullscreenCapturer::StartCaptureScreenThread()
+{
+    auto stop = [this](std::thread* pThread) {
+        constexpr const char kName[] = "TZYRFullscreenCapturer::CaptureScreenThreadDeleter";
+        LogInfo("%s terminate capture screen thread", kName);
+        bTerminateCaptureScreenThread.store(true);
+        if (pThread->joinable()) {
+            pThread->join();
+        }
+        delete pThread;
+        LogInfo("%s exit", kName);
+    };
+    pCaptureScreenThread = TThreadHolder(new std::thread([this] { CaptureScreenThread(); }), stop);
+}
+
+void TZYRFullscreenCapturer::Supervise()
+{
+    for (;;) {
+        if (!IsHostProcessAlive()) {
+            return;
+        }
+        if (!IsCaptureFrameInstanceAlive()) {
+            return;
+        }
+        if (pUninstallAllHooksEvent->WaitForSingleObject(kUninstallWaitMs)) {
+            LogInfo("%s pUninstallAllHooksEvent is signaled, exiting the process...", kRunName);
+            return;
+        }
+    }
+}

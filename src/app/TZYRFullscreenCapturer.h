@@ -1,0 +1,68 @@
+// The application object: owns everything the process holds outside the capture thread, runs the
+// start-up checks and supervises the host until it ends, its capture-frame-instance mutex
+// disappears or it signals the uninstall event.
+//
+// Threads: Run and the destructor run on the main thread. CaptureScreenThread runs on the capture
+// thread, started by Run after every member it reads has been written, and joined before Run
+// returns; afterwards the main thread touches only hHostProcess, the instance mutex name, the
+// uninstall event and the stop flag.
+#pragma once
+
+#include "framebuffer/TFrameBufferHeader.h"
+#include "ipc/THandle.h"
+#include "ipc/TZYREvent.h"
+#include "ipc/TZYRMutex.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+class TZYRFullscreenCapturer {
+public:
+    explicit TZYRFullscreenCapturer(HINSTANCE hInstanceOfModule);
+    ~TZYRFullscreenCapturer();
+    TZYRFullscreenCapturer(const TZYRFullscreenCapturer&) = delete;
+    TZYRFullscreenCapturer& operator=(const TZYRFullscreenCapturer&) = delete;
+
+    // The whole life of the process: returns the exit code (0, or a negative start-up failure).
+    int Run();
+
+    // Appends every argument of the process's command line, argv[0] first, to vecArguments.
+    void ParseCommandLine();
+
+private:
+    using TThreadHolder = std::unique_ptr<std::thread, std::function<void(std::thread*)>>;
+
+    bool IsHostProcessAlive();
+    bool IsCaptureFrameInstanceAlive();
+    int OpenHostObjects();
+    int OpenAccessMutexes();
+    void StartCaptureScreenThread();
+    void Supervise();
+    void CaptureScreenThread();
+
+    // Declaration order is release order in reverse: the thread holder is destroyed (stopping
+    // and joining the thread) before the mutexes and events it uses.
+    HINSTANCE hInstance = nullptr;
+    uint32_t nCaptureMethod = 1;
+    uint32_t dwHostProcessId = 0;
+    TKernelHandle hHostProcess;
+    TKernelHandle hFrameBufferFileMapping;
+    TMappedView pFrameBufferHeader;
+    std::unique_ptr<TZYREvent> pStartedCorrectlyEvent;
+    std::unique_ptr<TZYREvent> pUninstallAllHooksEvent;
+    std::unique_ptr<TZYREvent> pTheFirstFrameCapturedEvent;
+    std::wstring strTLMCaptureFrameInstanceMutexName;
+    std::vector<std::wstring> vecArguments;
+    std::atomic<bool> bTerminateCaptureScreenThread{false};
+    std::map<int, std::shared_ptr<TZYRMutex>> mapAccessMutexes;
+    TThreadHolder pCaptureScreenThread;
+    HANDLE hOverlayProcess = nullptr;  // closed by TerminateFullscreenOverlay, not by the destructor
+};
