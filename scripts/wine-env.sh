@@ -1,0 +1,37 @@
+# Sourced by the test and run scripts: starts a private Xvfb and one wineserver for a private Wine
+# prefix, and stops both (and every Wine process of the prefix) when the script exits.
+#   needs: $ZYR_BUILD_DIR
+export ZYR_WINEPREFIX="${ZYR_WINEPREFIX:-$ZYR_BUILD_DIR/wineprefix}"
+export WINEPREFIX="$ZYR_WINEPREFIX"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+zyr_display=""
+for n in $(seq 90 140); do
+  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then zyr_display=":$n"; break; fi
+done
+[ -n "$zyr_display" ] || { echo "wine-env: no free X display number" >&2; exit 1; }
+Xvfb "$zyr_display" -screen 0 1920x1080x24 -nolisten tcp >"$ZYR_BUILD_DIR/xvfb.log" 2>&1 &
+zyr_xvfb_pid=$!
+export DISPLAY="$zyr_display"
+
+zyr_wine_cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  kill "$zyr_xvfb_pid" >/dev/null 2>&1 || true
+  wait "$zyr_xvfb_pid" 2>/dev/null || true
+}
+trap zyr_wine_cleanup EXIT
+
+for _ in $(seq 1 100); do
+  [ -e "/tmp/.X11-unix/X${zyr_display#:}" ] && break
+  kill -0 "$zyr_xvfb_pid" 2>/dev/null || { echo "wine-env: Xvfb failed:" >&2; cat "$ZYR_BUILD_DIR/xvfb.log" >&2; exit 1; }
+  sleep 0.1
+done
+[ -e "/tmp/.X11-unix/X${zyr_display#:}" ] || { echo "wine-env: Xvfb did not come up" >&2; exit 1; }
+
+mkdir -p "$WINEPREFIX"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "wine-env: creating Wine prefix $WINEPREFIX"
+  wineboot -i >/dev/null 2>&1
+fi
+wineserver -p
