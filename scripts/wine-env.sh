@@ -35,3 +35,6 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1
 fi
 wineserver -p
+# Start the prefix's services now, detached from our output: a service started later by a test
+# program would inherit (and hold open) the pipe that ctest reads.
+wineboot >/dev/null 2>&1 </dev/null

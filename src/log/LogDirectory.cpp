@@ -116,6 +116,10 @@ TDirectoryMatch FindDirectoryEntry(const uint8_t* view, size_t viewSize,
                 return match;
             }
         }
+        // Compared before adding, so a 32-bit size_t cannot wrap back to an earlier entry.
+        if (entrySize >= viewSize - offset) {
+            break;
+        }
         offset += entrySize;
     }
     return match;

@@ -60,13 +60,16 @@ TKernelHandle OpenOrCreateMutex(const std::wstring& name, PSECURITY_ATTRIBUTES p
     return hMutex;
 }
 
-// Grows `buffer` so that it holds `need` bytes, in whole growth steps; false when it cannot.
+// Grows `buffer` for a need of `need` bytes: the capacity becomes (need / 102,400 + 1) x 102,400
+// whenever it is below that, so it always exceeds the need (a 102,400-byte need takes 204,800).
+// False, with the buffer empty, when the pages cannot be committed.
 bool Reserve(TVirtualBuffer& buffer, size_t need)
 {
-    if (buffer.Capacity() >= need) {
+    const size_t capacity = GrownCapacity(need);
+    if (buffer.Capacity() >= capacity) {
         return true;
     }
-    return buffer.Allocate(GrownCapacity(need));
+    return buffer.Allocate(capacity);
 }
 
 }  // namespace

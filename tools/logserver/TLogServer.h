@@ -49,9 +49,12 @@ public:
     TLogServer& operator=(const TLogServer&) = delete;
 
     // Creates or opens the directory, removes any earlier type-3 entry with the same prefix,
-    // appends this one, creates or opens the ring (a new ring gets the capacity and zeroed control
-    // bytes), skips whatever the ring already held (read offset = write offset) and sets the
-    // level. False with a reason in *pError on failure.
+    // appends this one, creates or opens the ring (a new ring, or one whose control block does not
+    // describe a ring, gets the capacity and zeroed control bytes), skips whatever the ring already
+    // held (read offset = write offset), sets the level and clears writers-stopped. The ring is
+    // ready before the entry is published, so nothing a client writes after finding the entry is
+    // skipped. A second Start first undoes the first. False with a reason in *pError (which may be
+    // null) on failure; the server then holds nothing and has no entry.
     bool Start(const TLogServerConfig& config, std::wstring* pError);
 
     void SetLevel(uint8_t level);
@@ -61,7 +64,9 @@ public:
     bool WaitReady(DWORD timeoutMs);
     // Moves every record between the read and the write offset into `out` (appending) and
     // advances the read offset past them. Returns how many entries were appended. Undecodable
-    // bytes produce one bMalformed entry and the read offset jumps to the write offset.
+    // bytes produce one bMalformed entry and the read offset jumps to the write offset; a control
+    // block that does not describe a ring produces one bMalformed entry and is reset to an empty
+    // ring. The write-access mutex is held only while the unread bytes are copied out.
     size_t DrainOnce(std::vector<TLogRecord>& out);
 
     // Raw access for tests that need to arrange the ring (offsets near the end, a full ring).
@@ -70,12 +75,17 @@ public:
     const TLogServerConfig& Config() const { return config; }
 
 private:
-    bool OpenDirectory(std::wstring* pError);
+    bool OpenDirectory(PSECURITY_ATTRIBUTES pAttributes, std::wstring* pError);
     bool RegisterEntry(std::wstring* pError);
     void UnregisterEntry();
-    bool OpenRing(std::wstring* pError);
+    bool OpenRing(PSECURITY_ATTRIBUTES pAttributes, std::wstring* pError);
+    void PrepareRing(bool bCreated);
+    void Close();
 
     TLogServerConfig config;
+    std::vector<uint8_t> vecEntry;    // the entry this server appended (owner mark included)
+    std::vector<uint8_t> vecScratch;  // the ring's unread bytes, copied out by DrainOnce
+    // Released in reverse declaration order: each view before its mapping.
     TKernelHandle hDirectoryMutex;
     TKernelHandle hDirectoryMapping;
     TMappedView viewDirectory;
@@ -89,8 +99,10 @@ private:
 // Drains a TLogServer on a thread of its own until destroyed. Thread-safe.
 class TLogServerDrainer {
 public:
-    // The server must outlive the drainer. onRecord, when given, is called on the drainer's
-    // thread for every record, in ring order (the command-line tool prints from it).
+    // The server must outlive the drainer. onRecord, when given, is called for every record, in
+    // ring order, on the thread that drained it: the drainer's own, or one calling Flush or the
+    // destructor (the command-line tool prints from it). Records reach waiters within about 60 ms
+    // of being written, without a Flush.
     explicit TLogServerDrainer(TLogServer& server, std::function<void(const TLogRecord&)> onRecord = {});
     ~TLogServerDrainer();  // drains once more, then stops and joins the thread
     TLogServerDrainer(const TLogServerDrainer&) = delete;

@@ -38,6 +38,10 @@ struct TRefHostOptions {
     uint32_t ui32Omit = 0;
     // Section size in bytes; at least the header. Default: header plus room for 1920x1080 frames.
     uint64_t ui64SectionSize = 64ull * 1024 * 1024;
+    // Failure injection: create the section with ui64SectionSize bytes although that is less than
+    // the header (it is then neither mapped nor filled, and Header() is null), so that the
+    // capturer's mapping of the header fails.
+    bool bUndersizedSection = false;
     // Name of the capture-frame-instance mutex written into the header.
     std::wstring wsInstanceMutexName = L"ZYRRefHostCaptureFrameInstance67777777773";
     // The uninstall event is created already signalled.
@@ -68,12 +72,16 @@ enum class TStopMethod {
 class TRefHost {
 public:
     TRefHost() = default;
-    ~TRefHost();  // ends a capturer that still runs (uninstall event, then terminate after 10 s)
+    // Ends a capturer that still runs: signals the uninstall event and waits up to 10 s, then
+    // terminates it (at once when the event was left out); returns once it has ended, so its
+    // handles on the named objects are gone. Then closes everything.
+    ~TRefHost();
     TRefHost(const TRefHost&) = delete;
     TRefHost& operator=(const TRefHost&) = delete;
 
     // Creates the section (header filled from the options) and every object not omitted; objects
-    // that already exist under the same names are an error (another host is running).
+    // that already exist under the same names are an error (another host is running). On failure
+    // *pError names the object and the error, and nothing created by this call is kept. Call once.
     bool CreateObjects(const TRefHostOptions& options, std::wstring* pError);
 
     // The header in the section; null when the frame buffer was omitted.
@@ -84,9 +92,14 @@ public:
     // after the program name (to produce command-line failures).
     bool StartCapturer(const std::wstring& exePath, DWORD hostPid, const std::wstring* argsOverride, std::wstring* pError);
 
-    // The started-correctly event (manual-reset, so testing it does not consume it).
+    // The started-correctly event (manual-reset, so testing it does not consume it). False when
+    // the event was left out. The first-frame event is manual-reset too: the capturer sets it for
+    // every frame, and a host that only asks "was any frame captured" must not consume it.
     bool WaitStartedCorrectly(DWORD timeoutMs) const;
     bool IsStartedCorrectlySet() const { return WaitStartedCorrectly(0); }
+    // Waits until the started-correctly event is set or the capturer has ended, whichever comes
+    // first; true when the event is set (a capturer may set it and end at once).
+    bool WaitStartedCorrectlyOrExit(DWORD timeoutMs) const;
 
     // Signals the uninstall event / closes the instance mutex. EndHost is the caller's business:
     // a process that is the host ends itself (see ZYRRefHost.exe --stop end-host).
@@ -99,6 +112,16 @@ public:
     DWORD CapturerProcessId() const { return dwCapturerProcessId; }
 
 private:
+    bool CreateAll(const TRefHostOptions& options, std::wstring* pError);
+    bool CreateFrameBuffer(const TRefHostOptions& options, SECURITY_ATTRIBUTES* pAttributes, std::wstring* pError);
+    bool CreateUndersizedFrameBuffer(const TRefHostOptions& options, SECURITY_ATTRIBUTES* pAttributes, std::wstring* pError);
+    bool CreateEvents(const TRefHostOptions& options, SECURITY_ATTRIBUTES* pAttributes, std::wstring* pError);
+    bool CreateMutexes(const TRefHostOptions& options, SECURITY_ATTRIBUTES* pAttributes, std::wstring* pError);
+    void CloseObjects();
+    void StopRunningCapturer();
+
+    // Released in reverse order: the capturer's process handle first, the section last.
+    bool bObjectsCreated = false;
     TKernelHandle hFrameBufferMapping;
     TMappedView viewFrameBuffer;
     TKernelHandle hUninstallEvent;

@@ -1,0 +1,168 @@
+#include "EndToEndSupport.h"
+
+#include "log/LogDirectory.h"
+
+#include <algorithm>
+
+namespace {
+
+std::wstring WindowsPath(const char* unixPath)
+{
+    std::wstring path = L"Z:";
+    for (const char* p = unixPath; *p != '\0'; ++p) {
+        path.push_back(*p == '/' ? L'\\' : static_cast<wchar_t>(*p));
+    }
+    return path;
+}
+
+}  // namespace
+
+std::wstring CapturerPath()
+{
+    return WindowsPath(ZYR_CAPTURER_EXE);
+}
+
+std::wstring RefHostPath()
+{
+    return WindowsPath(ZYR_REFHOST_EXE);
+}
+
+uint64_t NowMs()
+{
+    LARGE_INTEGER counter{};
+    LARGE_INTEGER frequency{};
+    ::QueryPerformanceCounter(&counter);
+    ::QueryPerformanceFrequency(&frequency);
+    return zyrlog::CounterToMilliseconds(static_cast<uint64_t>(counter.QuadPart),
+                                         static_cast<uint64_t>(frequency.QuadPart));
+}
+
+std::vector<std::string> TCapturerRun::Texts() const
+{
+    std::vector<std::string> texts;
+    for (const auto& record : records) {
+        texts.push_back(record.strText);
+    }
+    return texts;
+}
+
+int TCapturerRun::Find(const std::string& text) const
+{
+    for (size_t i = 0; i < records.size(); ++i) {
+        if (records[i].strText == text) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+size_t TCapturerRun::Count(const std::string& text) const
+{
+    return static_cast<size_t>(std::count_if(records.begin(), records.end(),
+                                             [&text](const auto& record) { return record.strText == text; }));
+}
+
+TStandInHost::TStandInHost()
+{
+    std::wstring commandLine = L"\"" + RefHostPath() + L"\" --idle 600000";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &startup, &info)) {
+        ::CloseHandle(info.hThread);
+        hProcess.Reset(info.hProcess);
+        dwProcessId = info.dwProcessId;
+    }
+}
+
+TStandInHost::~TStandInHost()
+{
+    End();
+}
+
+void TStandInHost::End()
+{
+    if (hProcess) {
+        ::TerminateProcess(hProcess.Get(), 0);
+        ::WaitForSingleObject(hProcess.Get(), kWaitMs);
+        hProcess.Reset();
+    }
+}
+
+TLogServer* EndToEnd::pServer = nullptr;
+TLogServerDrainer* EndToEnd::pDrainer = nullptr;
+
+void EndToEnd::SetUpTestSuite()
+{
+    const std::wstring capturer = CapturerPath();
+    const std::u16string directory = zyrlog::ModuleDirectoryOf(std::u16string(capturer.begin(), capturer.end()));
+    TLogServerConfig config;
+    config.wsDirectoryPrefix.assign(directory.begin(), directory.end());
+    config.wsLogName = L"e2e";
+    config.modules = {{5, std::u16string(capturer.begin(), capturer.end())}};
+    pServer = new TLogServer();
+    std::wstring error;
+    ASSERT_TRUE(pServer->Start(config, &error)) << std::string(error.begin(), error.end());
+    pDrainer = new TLogServerDrainer(*pServer);
+}
+
+void EndToEnd::TearDownTestSuite()
+{
+    delete pDrainer;
+    delete pServer;
+    pDrainer = nullptr;
+    pServer = nullptr;
+}
+
+void EndToEnd::SetUp()
+{
+    ASSERT_NE(pServer, nullptr);
+    pServer->SetLevel(0);
+    pHost = std::make_unique<TRefHost>();
+}
+
+bool EndToEnd::Start(const TRefHostOptions& options, DWORD hostPid)
+{
+    std::wstring error;
+    if (!pHost->CreateObjects(options, &error)) {
+        ADD_FAILURE() << "host objects: " << std::string(error.begin(), error.end());
+        return false;
+    }
+    if (!pHost->StartCapturer(CapturerPath(), hostPid, nullptr, &error)) {
+        ADD_FAILURE() << "start: " << std::string(error.begin(), error.end());
+        return false;
+    }
+    return true;
+}
+
+TCapturerRun EndToEnd::Finish()
+{
+    TCapturerRun run;
+    run.dwProcessId = pHost->CapturerProcessId();
+    run.bExited = pHost->WaitCapturerExit(kWaitMs, &run.iExitCode);
+    run.bStartedCorrectly = pHost->IsStartedCorrectlySet();
+    // The capturer's last line precedes its exit, so one flush after the exit sees everything.
+    pDrainer->Flush();
+    for (const TLogRecord& entry : pDrainer->Records()) {
+        EXPECT_FALSE(entry.bMalformed) << entry.strProblem;
+        if (!entry.bMalformed && entry.record.fields.ui32ProcessId == run.dwProcessId) {
+            run.records.push_back(entry.record);
+        }
+    }
+    pDrainer->Clear();
+    return run;
+}
+
+TCapturerRun EndToEnd::RunToExit(const TRefHostOptions& options, const std::wstring* argsOverride)
+{
+    std::wstring error;
+    if (!pHost->CreateObjects(options, &error)) {
+        ADD_FAILURE() << "host objects: " << std::string(error.begin(), error.end());
+        return {};
+    }
+    if (!pHost->StartCapturer(CapturerPath(), 0, argsOverride, &error)) {
+        ADD_FAILURE() << "start: " << std::string(error.begin(), error.end());
+        return {};
+    }
+    return Finish();
+}

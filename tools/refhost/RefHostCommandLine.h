@@ -1,0 +1,34 @@
+// ZYRRefHost.exe's command line: what a run asks for, and the parser that turns the arguments
+// into it.
+#pragma once
+
+#include "TRefHost.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct TRefHostCommand {
+    TRefHostOptions options;
+    std::wstring wsCapturerPath;
+    bool bArgsOverride = false;     // --args given: wsArgs replaces the capturer's arguments
+    std::wstring wsArgs;
+    TStopMethod stopMethod = TStopMethod::UninstallEvent;
+    uint32_t ui32RunMs = 1000;      // how long the capturer runs after started-correctly
+    uint32_t ui32TimeoutMs = 20000; // bound of each wait
+    bool bIdle = false;             // --idle: only sleep ui32IdleMs, a stand-in host process
+    uint32_t ui32IdleMs = 0;
+};
+
+enum class TRefHostParseResult { Run, Help, Bad };
+
+// Parses the arguments after the program name. Bad: *pError says why; the command holds what was
+// parsed so far.
+TRefHostParseResult ParseRefHostArguments(const std::vector<std::wstring>& args, TRefHostCommand* pCommand,
+                                          std::wstring* pError);
+
+// "uninstall", "instance-mutex", "end-host": the --stop values and the "stop" output line.
+const char* StopMethodText(TStopMethod method);
+
+// The text --help prints.
+const char* RefHostUsage();

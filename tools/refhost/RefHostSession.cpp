@@ -1,0 +1,91 @@
+#include "RefHostSession.h"
+
+namespace {
+
+void Line(std::ostream& out, const std::string& text)
+{
+    out << text << '\n';
+    out.flush();
+}
+
+TRefHostSessionResult Failure(std::ostream& err, const std::wstring& message)
+{
+    Line(err, "ZYRRefHost: " + ToUtf8(message));
+    return TRefHostSessionResult{};
+}
+
+bool HasEnded(const TRefHost& host)
+{
+    return ::WaitForSingleObject(host.CapturerProcess(), 0) == WAIT_OBJECT_0;
+}
+
+// Waits for started-correctly (or the capturer's end) and reports which came.
+bool ReportStart(const TRefHostCommand& command, const TRefHost& host, std::ostream& out)
+{
+    const ULONGLONG ullStart = ::GetTickCount64();
+    const bool bStarted = host.WaitStartedCorrectlyOrExit(command.ui32TimeoutMs);
+    const ULONGLONG ullElapsed = ::GetTickCount64() - ullStart;
+    if (!bStarted && HasEnded(host)) {
+        Line(out, "started-correctly no");
+    } else {
+        Line(out, std::string("started-correctly ") + (bStarted ? "yes" : "no") + " after " +
+                      std::to_string(ullElapsed) + " ms");
+    }
+    return bStarted;
+}
+
+void Stop(TStopMethod method, TRefHost& host, std::ostream& out)
+{
+    Line(out, std::string("stop ") + StopMethodText(method));
+    if (method == TStopMethod::UninstallEvent) {
+        host.SignalUninstall();
+    } else if (method == TStopMethod::CloseInstanceMutex) {
+        host.CloseInstanceMutex();
+    }
+}
+
+}  // namespace
+
+std::string ToUtf8(const std::wstring& text)
+{
+    if (text.empty()) {
+        return {};
+    }
+    const int length = static_cast<int>(text.size());
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0) {
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, result.data(), bytes, nullptr, nullptr);
+    }
+    return result;
+}
+
+TRefHostSessionResult RunRefHostSession(const TRefHostCommand& command, TRefHost& host, std::ostream& out,
+                                        std::ostream& err)
+{
+    std::wstring error;
+    if (!host.CreateObjects(command.options, &error)) {
+        return Failure(err, error);
+    }
+    if (!host.StartCapturer(command.wsCapturerPath, 0, command.bArgsOverride ? &command.wsArgs : nullptr, &error)) {
+        return Failure(err, error);
+    }
+    Line(out, "capturer-pid " + std::to_string(host.CapturerProcessId()));
+    // A capturer that started gets its run time; one that did not is stopped at once. Either
+    // way one that ended by itself meanwhile is only reported.
+    if (ReportStart(command, host, out)) {
+        ::WaitForSingleObject(host.CapturerProcess(), command.ui32RunMs);
+    }
+    if (!HasEnded(host)) {
+        Stop(command.stopMethod, host, out);
+        if (command.stopMethod == TStopMethod::EndHost) {
+            return TRefHostSessionResult{0, true};
+        }
+    }
+    int iExitCode = 0;
+    if (!host.WaitCapturerExit(command.ui32TimeoutMs, &iExitCode)) {
+        return Failure(err, L"the capturer did not end within " + std::to_wstring(command.ui32TimeoutMs) + L" ms");
+    }
+    Line(out, "exit-code " + std::to_string(iExitCode));
+    return TRefHostSessionResult{0, false};
+}
