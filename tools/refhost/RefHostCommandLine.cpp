@@ -135,6 +135,14 @@ TApplied ApplyRunValue(const std::wstring& option, const std::wstring& value, TR
         pCommand->wsArgs = value;
         return TApplied::Ok;
     }
+    if (option == L"--wait-event") {
+        pCommand->wsWaitEvent = value;
+        return value.empty() ? TApplied::BadValue : TApplied::Ok;
+    }
+    if (option == L"--signal-event") {
+        pCommand->wsSignalEvent = value;
+        return value.empty() ? TApplied::BadValue : TApplied::Ok;
+    }
     if (option == L"--idle") {
         pCommand->bIdle = true;
         return Applied(ParseMilliseconds(value, &pCommand->ui32IdleMs));
@@ -232,6 +240,10 @@ const char* RefHostUsage()
            "  --timeout-ms <N>         bound of each wait (default 20000)\n"
            "  --args <text>            replaces the capturer's arguments (\"\" = none)\n"
            "  --idle <ms>              only sleep, then exit 0 (a stand-in host process)\n"
+           "  --wait-event <name>      start the capturer only once the named event exists and is set\n"
+           "                           (e.g. ZYRLogServer --ready-event), within --timeout-ms\n"
+           "  --signal-event <name>    set the named event when the run is over (e.g. ZYRLogServer\n"
+           "                           --quit-event)\n"
            "Output lines: capturer-pid <N>; started-correctly yes after <ms> ms | started-correctly no\n"
            "[after <ms> ms]; stop <method>; exit-code <N>. With --stop end-host the host exits 0 right\n"
            "after \"stop end-host\". Exit code: 0 ran as asked, 1 own failure, 2 bad arguments.\n";

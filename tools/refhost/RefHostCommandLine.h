@@ -18,6 +18,8 @@ struct TRefHostCommand {
     uint32_t ui32TimeoutMs = 20000; // bound of each wait
     bool bIdle = false;             // --idle: only sleep ui32IdleMs, a stand-in host process
     uint32_t ui32IdleMs = 0;
+    std::wstring wsWaitEvent;       // --wait-event: start the capturer only once this event is set
+    std::wstring wsSignalEvent;     // --signal-event: set this event when the run is over
 };
 
 enum class TRefHostParseResult { Run, Help, Bad };

@@ -44,6 +44,35 @@ void Stop(TStopMethod method, TRefHost& host, std::ostream& out)
     }
 }
 
+// Waits until the named event exists and is set; another process creates it, perhaps later.
+bool WaitForNamedEvent(const std::wstring& name, DWORD timeoutMs)
+{
+    const ULONGLONG ullDeadline = ::GetTickCount64() + timeoutMs;
+    for (;;) {
+        TKernelHandle hEvent(::OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
+        const ULONGLONG ullNow = ::GetTickCount64();
+        const DWORD dwLeft = ullNow < ullDeadline ? static_cast<DWORD>(ullDeadline - ullNow) : 0;
+        if (hEvent) {
+            return ::WaitForSingleObject(hEvent.Get(), dwLeft) == WAIT_OBJECT_0;
+        }
+        if (dwLeft == 0) {
+            return false;
+        }
+        ::Sleep(dwLeft < 20 ? dwLeft : 20);  // the event does not exist yet: nothing to wait on
+    }
+}
+
+void SignalNamedEvent(const std::wstring& name)
+{
+    if (name.empty()) {
+        return;
+    }
+    TKernelHandle hEvent(::OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str()));
+    if (hEvent) {
+        ::SetEvent(hEvent.Get());
+    }
+}
+
 }  // namespace
 
 std::string ToUtf8(const std::wstring& text)
@@ -64,6 +93,10 @@ TRefHostSessionResult RunRefHostSession(const TRefHostCommand& command, TRefHost
                                         std::ostream& err)
 {
     std::wstring error;
+    if (!command.wsWaitEvent.empty() && !WaitForNamedEvent(command.wsWaitEvent, command.ui32TimeoutMs)) {
+        return Failure(err, L"the event " + command.wsWaitEvent + L" was not set within " +
+                                std::to_wstring(command.ui32TimeoutMs) + L" ms");
+    }
     if (!host.CreateObjects(command.options, &error)) {
         return Failure(err, error);
     }
@@ -87,5 +120,6 @@ TRefHostSessionResult RunRefHostSession(const TRefHostCommand& command, TRefHost
         return Failure(err, L"the capturer did not end within " + std::to_wstring(command.ui32TimeoutMs) + L" ms");
     }
     Line(out, "exit-code " + std::to_string(iExitCode));
+    SignalNamedEvent(command.wsSignalEvent);
     return TRefHostSessionResult{0, false};
 }

@@ -89,6 +89,11 @@ std::vector<GoodCase> GoodCases()
              EXPECT_TRUE(c.bIdle);
              EXPECT_EQ(c.ui32IdleMs, 600000u);
          }},
+        {"events to wait for and to signal", {L"--capturer", kExe, L"--wait-event", L"ready", L"--signal-event", L"quit"},
+         [](const TRefHostCommand& c) {
+             EXPECT_EQ(c.wsWaitEvent, L"ready");
+             EXPECT_EQ(c.wsSignalEvent, L"quit");
+         }},
     };
 }
 
@@ -132,6 +137,7 @@ TEST(RefHostCommandLine, RefusesWithAReason)
         {"negative run", {L"--capturer", kExe, L"--run-ms", L"-5"}, L"--run-ms"},
         {"infinite timeout", {L"--capturer", kExe, L"--timeout-ms", L"4294967295"}, L"--timeout-ms"},
         {"huge idle", {L"--idle", L"99999999999999999999"}, L"--idle"},
+        {"empty wait event", {L"--capturer", kExe, L"--wait-event", L""}, L"--wait-event"},
         {"empty instance mutex", {L"--capturer", kExe, L"--instance-mutex", L""}, L"--instance-mutex"},
     };
     for (const BadCase& c : cases) {
