@@ -30,11 +30,13 @@ done
 [ -e "/tmp/.X11-unix/X${zyr_display#:}" ] || { echo "wine-env: Xvfb did not come up" >&2; exit 1; }
 
 mkdir -p "$WINEPREFIX"
+# One persistent wineserver for the whole run (exit status 2: one already runs for this prefix).
+wineserver -p || [ $? -eq 2 ]
+# Create or update the prefix and start its services now, detached from our output: a service
+# started later by a test program would inherit (and hold open) the pipe that ctest reads.
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "wine-env: creating Wine prefix $WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
+  wineboot -i >/dev/null 2>&1 </dev/null
+else
+  wineboot >/dev/null 2>&1 </dev/null
 fi
-wineserver -p
-# Start the prefix's services now, detached from our output: a service started later by a test
-# program would inherit (and hold open) the pipe that ctest reads.
-wineboot >/dev/null 2>&1 </dev/null
