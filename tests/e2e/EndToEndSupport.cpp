@@ -137,6 +137,9 @@ bool EndToEnd::Start(const TRefHostOptions& options, DWORD hostPid)
 
 TCapturerRun EndToEnd::Finish()
 {
+    if (pHost->StartRetries() != 0) {
+        RecordProperty("capturer_start_retries", static_cast<int>(pHost->StartRetries()));
+    }
     TCapturerRun run;
     run.dwProcessId = pHost->CapturerProcessId();
     run.bExited = pHost->WaitCapturerExit(kWaitMs, &run.iExitCode);

@@ -246,9 +246,24 @@ bool TRefHost::StartCapturer(const std::wstring& exePath, DWORD hostPid, const s
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
-                          nullptr, &startup, &info)) {
-        *pError = L"CreateProcess '" + exePath + L"': error " + std::to_wstring(::GetLastError());
+    // Wine reports ERROR_INTERNAL_ERROR when a new process dies while its loader initialises; seen
+    // once in some hundred starts on a loaded machine, before any of the program's code ran. That
+    // start is repeated (twice at most); every other failure is reported at once.
+    DWORD dwError = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (::CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                             nullptr, &startup, &info)) {
+            dwError = ERROR_SUCCESS;
+            break;
+        }
+        dwError = ::GetLastError();
+        if (dwError != ERROR_INTERNAL_ERROR) {
+            break;
+        }
+        ++ui32StartRetries;
+    }
+    if (dwError != ERROR_SUCCESS) {
+        *pError = L"CreateProcess '" + exePath + L"': error " + std::to_wstring(dwError);
         return false;
     }
     TKernelHandle hThread(info.hThread);

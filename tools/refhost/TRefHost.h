@@ -110,6 +110,8 @@ public:
     bool WaitCapturerExit(DWORD timeoutMs, int* pExitCode);
     HANDLE CapturerProcess() const { return hCapturerProcess.Get(); }
     DWORD CapturerProcessId() const { return dwCapturerProcessId; }
+    // Starts that Wine's loader lost (ERROR_INTERNAL_ERROR) and StartCapturer repeated.
+    uint32_t StartRetries() const { return ui32StartRetries; }
 
 private:
     bool CreateAll(const TRefHostOptions& options, std::wstring* pError);
@@ -131,4 +133,5 @@ private:
     TKernelHandle hAccessMutexes[4];  // by key: 0 HUD, 1 WebCamBackground, 2 WebCam, 3 RadialMenu
     TKernelHandle hCapturerProcess;
     DWORD dwCapturerProcessId = 0;
+    uint32_t ui32StartRetries = 0;
 };
