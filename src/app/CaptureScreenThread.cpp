@@ -17,6 +17,8 @@ void TZYRFullscreenCapturer::CaptureScreenThread()
     while (!bTerminateCaptureScreenThread.load()) {
         ::Sleep(kStopPollMs);
     }
-    pFrameBufferHeader.As<TFrameBufferHeader>()->bCaptureInvalidated = 1;
+    if (TFrameBufferHeader* pHeader = frameBuffer.Header()) {
+        pHeader->bCaptureInvalidated = 1;
+    }
     LogInfo("%s exit", kThreadName);
 }

@@ -34,8 +34,7 @@ TZYRFullscreenCapturer::~TZYRFullscreenCapturer()
     LogInfo("%s", "TZYRFullscreenCapturer::~TZYRFullscreenCapturer");
     // Run has joined the capture thread on every path that started it, so the view is unused.
     hHostProcess.Reset();
-    pFrameBufferHeader.Reset();
-    hFrameBufferFileMapping.Reset();
+    frameBuffer.Close();
     LogInfo("%s exit", "TZYRFullscreenCapturer::~TZYRFullscreenCapturer");
 }
 
@@ -94,7 +93,7 @@ int TZYRFullscreenCapturer::Run()
     if (startResult != 0) {
         return startResult;
     }
-    nCaptureMethod = pFrameBufferHeader.As<TFrameBufferHeader>()->ui32CaptureMethod;
+    nCaptureMethod = frameBuffer.Header()->ui32CaptureMethod;
     StartCaptureScreenThread();
     LogInfo("%s before the main loop", kRunName);
     Supervise();
@@ -112,15 +111,11 @@ int TZYRFullscreenCapturer::OpenHostObjects()
         LogError("%s OpenProcess error %d exit with -3", kRunName, ErrorCode());
         return -3;
     }
-    hFrameBufferFileMapping.Reset(::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kFrameBufferMappingName));
-    if (!hFrameBufferFileMapping) {
+    if (!frameBuffer.OpenSection(kFrameBufferMappingName)) {
         LogError("%s OpenFileMapping error %d exit with -4", kRunName, ErrorCode());
         return -4;
     }
-    pFrameBufferHeader = TMappedView(
-        ::MapViewOfFile(hFrameBufferFileMapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, kFrameBufferHeaderSize),
-        kFrameBufferHeaderSize);
-    if (!pFrameBufferHeader) {
+    if (!frameBuffer.MapHeader()) {
         LogError("%s MapViewOfFile error %d exit with -5", kRunName, ErrorCode());
         return -5;
     }
@@ -132,7 +127,7 @@ int TZYRFullscreenCapturer::OpenHostObjects()
     }
     // The host may leave the 260-unit field without a terminator: the copy stops at its end.
     const std::u16string instanceName = ReadHeaderWideString(
-        *pFrameBufferHeader.As<TFrameBufferHeader>(), ZYR_WIDE_FIELD(wszCaptureFrameInstanceMutexName));
+        *frameBuffer.Header(), ZYR_WIDE_FIELD(wszCaptureFrameInstanceMutexName));
     strTLMCaptureFrameInstanceMutexName.assign(instanceName.begin(), instanceName.end());
     LogInfo("%s strTLMCaptureFrameInstanceMutexName is '%S'", kRunName, strTLMCaptureFrameInstanceMutexName.c_str());
     if (!IsCaptureFrameInstanceAlive()) {
@@ -181,6 +176,11 @@ int TZYRFullscreenCapturer::OpenAccessMutexes()
         LogInfo("%s %s mutex has been opened", kRunName, spec.szLabel);
     }
     return 0;
+}
+
+void TZYRFullscreenCapturer::TestAndReallocSharedBuffers(int32_t width, int32_t height)
+{
+    frameBuffer.TestAndReallocSharedBuffers(width, height, mapAccessMutexes);
 }
 
 void TZYRFullscreenCapturer::StartCaptureScreenThread()

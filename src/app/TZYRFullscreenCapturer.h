@@ -9,6 +9,7 @@
 #pragma once
 
 #include "framebuffer/TFrameBufferHeader.h"
+#include "framebuffer/TSharedFrameBuffer.h"
 #include "ipc/THandle.h"
 #include "ipc/TZYREvent.h"
 #include "ipc/TZYRMutex.h"
@@ -37,6 +38,10 @@ public:
     // Appends every argument of the process's command line, argv[0] first, to vecArguments.
     void ParseCommandLine();
 
+    // Capture thread: lays the frame buffer out for frames of width x height and maps all of it
+    // under the four overlay mutexes; afterwards the header may be missing (see TSharedFrameBuffer).
+    void TestAndReallocSharedBuffers(int32_t width, int32_t height);
+
 private:
     using TThreadHolder = std::unique_ptr<std::thread, std::function<void(std::thread*)>>;
 
@@ -54,8 +59,7 @@ private:
     uint32_t nCaptureMethod = 1;
     uint32_t dwHostProcessId = 0;
     TKernelHandle hHostProcess;
-    TKernelHandle hFrameBufferFileMapping;
-    TMappedView pFrameBufferHeader;
+    TSharedFrameBuffer frameBuffer;  // the section handle and its current view
     std::unique_ptr<TZYREvent> pStartedCorrectlyEvent;
     std::unique_ptr<TZYREvent> pUninstallAllHooksEvent;
     std::unique_ptr<TZYREvent> pTheFirstFrameCapturedEvent;

@@ -10,6 +10,12 @@
 #include <cstdint>
 #include <string>
 
+// Outcome of CalculateImagesOffsets. Overflow: a size, stride, product or running offset of the
+// layout does not fit the 32-bit field or arithmetic it is defined in (the total would pass
+// 4 GiB - 1, a stride would not fit a signed 32-bit value, or a frame image size is negative).
+enum class TLayoutResult { Ok, Overflow };
+const char* LayoutResultName(TLayoutResult result);
+
 #pragma pack(push, 1)
 
 // Right and bottom are exclusive: width = right - left.
@@ -140,6 +146,43 @@ struct TFrameBufferHeader {
     int32_t iCursorHotspotX;
     int32_t iCursorHotspotY;
 
+    // Lays out every image area behind the header from the header's settings (iImageWidth and
+    // iImageHeight already set) and places the HUD, the radial menu and the webcam; with an enabled
+    // webcam and bAutoSelectWebCamFormat it first selects the webcam format (UpdateWebcamFormat).
+    // Every shared setting is read once; the whole layout is computed in 64-bit arithmetic before
+    // a single field is written.
+    // Ok: the layout fields are written; ui32TotalSize is the end of the last area, at most
+    //     4 GiB - 1, and every area lies in [kFirstImageAreaOffset, ui32TotalSize).
+    // Overflow: nothing at all was written to the header (not the offsets, not ui32TotalSize, not
+    //     the webcam fields, not a selected webcam format); only the log lines were produced. The
+    //     caller refuses the layout as it refuses a size beyond the capacity.
+    // The caller holds the four overlay area mutexes; degenerate webcam placements (zero sizes,
+    // zero source size, fractions whose products do not fit) hide the webcam instead of failing.
+    TLayoutResult CalculateImagesOffsets();
+    // The same; on Ok also hands out the total this layout wrote, so that the caller need not read
+    // ui32TotalSize back from memory that other processes can write. Untouched on Overflow.
+    TLayoutResult CalculateImagesOffsets(uint32_t& ui32LaidOutTotalSize);
+    // Rectangle of the frame image that the source frame occupies: the whole image with bStretch
+    // or equal scale factors, else centred with bars. (0, 0, 0, 0) when the source size or the
+    // image size is zero or negative (without bStretch), or when a value would not fit.
+    THooksRect CalculateGameFrameRect() const;
+    // Sets HUDImage.x and HUDImage.y from iHUDPosition (0..8; anything else is (20, 20)), the
+    // margin and the HUD size; results are clamped to 0..INT32_MAX.
+    void CalculateHUDPosition();
+    // Rectangle of the frame image into which the webcam is drawn for display mode `mode`
+    // (1: largest rectangle of the webcam's aspect ratio centred in the game frame; otherwise
+    // WebCamImage scaled per axis from the source frame). (0, 0, 0, 0) when a divisor (webcam or
+    // source size) is zero or a value would not fit. Reads each field once; writes nothing.
+    THooksRect CalculateWebCamTargetRect(int32_t mode) const;
+    // Chooses the webcam format from WebCamFormats (at most kWebCamFormatCapacity entries, however
+    // large ui32WebCamFormatCount is) that best serves the webcam's size in the frame, and writes
+    // webcamWidth, webcamHeight and SelectedWebCamFormat. Pass 1: the first entry at least as large
+    // as the desired size with an aspect ratio within 0.05; pass 2: the last entry within 0.05;
+    // pass 3: the entry with the smallest aspect difference (the first met from the last among
+    // equals). Changes nothing when webcamWidth or webcamHeight is 0, the desired size is zero or
+    // does not fit 32 bits, the table is empty, or no entry's difference is below 100 (zero heights).
+    void UpdateWebcamFormat();
+
     // True when iFrameSource is 0..4, or 8 with capture method 0 (DXGI).
     bool IsWebCamCompositingSupported() const;
     // True when the display mode is not 2, capture is enabled and the webcam is not hidden.
@@ -154,6 +197,13 @@ struct TFrameBufferHeader {
 constexpr size_t kFrameBufferHeaderSize = 198632;
 // The first image area starts at the first 64-byte boundary after the header.
 constexpr uint32_t kFirstImageAreaOffset = 198656;
+// Fixed areas of the layout: the radial menu image (450 x 450 pixels, rows of 1,856 bytes), the
+// optional custom shader data and the two cursor bitmaps.
+constexpr uint32_t kRadialMenuSide = 450;
+constexpr uint32_t kRadialMenuStride = 1856;
+constexpr uint32_t kRadialMenuAreaSize = kRadialMenuSide * kRadialMenuStride;
+constexpr uint32_t kCustomShaderDataSize = 4194304;
+constexpr uint32_t kCursorBitmapAreaSize = 524288;
 
 static_assert(sizeof(THooksRect) == 16);
 static_assert(sizeof(TOverlayImageInfo) == 36);

@@ -1,0 +1,168 @@
+#include "framebuffer/TSharedFrameBuffer.h"
+
+#include "ipc/HostObjectNames.h"
+#include "log/Log.h"
+
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr const char kRealloc[] = "TZYRFullscreenCapturer::TestAndReallocSharedBuffers";
+constexpr const char kReallocInternal[] = "TZYRFullscreenCapturer::TestAndReallocSharedBuffersInternal";
+
+// The order in which every holder of all four overlay mutexes takes (and releases) them.
+constexpr int kLockOrder[] = {kAccessMutexHUD, kAccessMutexWebCam, kAccessMutexRadialMenu,
+                              kAccessMutexWebCamBackground};
+
+// The capacity test compares the products in 32-bit signed arithmetic; a product that does not fit
+// 32 bits, or a negative size, is refused as too large.
+bool FitsCapacity(int32_t maxWidth, int32_t maxHeight, int32_t width, int32_t height)
+{
+    if (width < 0 || height < 0) {
+        return false;
+    }
+    const int64_t capacity = static_cast<int64_t>(maxWidth) * maxHeight;
+    const int64_t need = static_cast<int64_t>(width) * height;
+    constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
+    constexpr int64_t kMin = std::numeric_limits<int32_t>::min();
+    if (need > kMax || capacity > kMax || capacity < kMin) {
+        return false;
+    }
+    return capacity >= need;
+}
+
+void ClearSlotFlags(uint8_t* flags)
+{
+    std::memset(flags, 0, kFrameSlotCount);
+}
+
+}  // namespace
+
+bool TSharedFrameBuffer::OpenSection(const wchar_t* name)
+{
+    hFrameBufferFileMapping.Reset(::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, name));
+    return hFrameBufferFileMapping.IsValid();
+}
+
+bool TSharedFrameBuffer::MapHeader()
+{
+    pFrameBufferHeader = TMappedView(
+        ::MapViewOfFile(hFrameBufferFileMapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, kFrameBufferHeaderSize),
+        kFrameBufferHeaderSize);
+    return static_cast<bool>(pFrameBufferHeader);
+}
+
+void TSharedFrameBuffer::Close()
+{
+    pFrameBufferHeader.Reset();
+    hFrameBufferFileMapping.Reset();
+}
+
+void TSharedFrameBuffer::TestAndReallocSharedBuffers(int32_t width, int32_t height, const TAccessMutexes& mutexes)
+{
+    const TFrameBufferHeader* pHeader = Header();
+    LogInfo("%s old dim (%d, %d), new dim (%d, %d)", kRealloc, pHeader ? pHeader->iImageWidth : 0,
+            pHeader ? pHeader->iImageHeight : 0, width, height);
+    bool bAllLocked = true;
+    for (int key : kLockOrder) {
+        const auto it = mutexes.find(key);
+        if (it == mutexes.end() || it->second == nullptr || !it->second->Lock(INFINITE)) {
+            bAllLocked = false;
+            break;
+        }
+    }
+    if (bAllLocked) {
+        TestAndReallocSharedBuffersInternal(width, height);
+    }
+    // Every mutex is released, also those never taken: a refused release logs its error line.
+    // (An abandoned mutex failed its lock but was granted, so releasing it is right.)
+    for (int key : kLockOrder) {
+        const auto it = mutexes.find(key);
+        if (it != mutexes.end() && it->second != nullptr && it->second->Get() != nullptr) {
+            it->second->Unlock();
+        }
+    }
+    LogInfo("%s exit", kRealloc);
+}
+
+void TSharedFrameBuffer::TestAndReallocSharedBuffersInternal(int32_t width, int32_t height)
+{
+    LogInfo("%s", kReallocInternal);
+    TFrameBufferHeader* pHeader = Header();
+    if (pHeader == nullptr) {
+        LogError("%s no view of the frame buffer", kReallocInternal);
+    } else if (!FitsCapacity(pHeader->iMaxWidth, pHeader->iMaxHeight, width, height)) {
+        LogWarning("The frame dimensions are too large.");
+        RefuseLayout(*pHeader);
+    } else if (NeedsNewLayout(*pHeader, width, height)) {
+        pHeader->bLayoutValid = 0;
+        pHeader->iImageWidth = width;
+        pHeader->iImageHeight = height;
+        // The total as the layout computed it, not as read back from memory the host can write.
+        uint32_t ui32Size = 0;
+        const TLayoutResult result = pHeader->CalculateImagesOffsets(ui32Size);
+        const uint64_t ui64SectionSize = QuerySectionSize();
+        if (result != TLayoutResult::Ok) {
+            LogWarning("%s the layout of %d x %d does not fit 32-bit offsets", kReallocInternal, width, height);
+            LogWarning("The frame dimensions are too large.");
+            RefuseLayout(*pHeader);
+        } else if (ui32Size > ui64SectionSize) {
+            LogWarning("%s the section holds %llu bytes, the layout needs %u", kReallocInternal,
+                       static_cast<unsigned long long>(ui64SectionSize), ui32Size);
+            LogWarning("The frame dimensions are too large.");
+            RefuseLayout(*pHeader);
+        } else {
+            Remap(ui32Size);
+        }
+    }
+    LogInfo("%s exit", kReallocInternal);
+}
+
+// A new size, or the same size while the view does not cover the layout yet (a host that filled in
+// the image size itself leaves the view at the header's size).
+bool TSharedFrameBuffer::NeedsNewLayout(const TFrameBufferHeader& header, int32_t width, int32_t height) const
+{
+    if (width != header.iImageWidth || height != header.iImageHeight) {
+        return true;
+    }
+    const uint32_t ui32Total = header.ui32TotalSize;
+    return ui32Total < kFirstImageAreaOffset || ui32Total > pFrameBufferHeader.Size();
+}
+
+void TSharedFrameBuffer::RefuseLayout(TFrameBufferHeader& header)
+{
+    header.bLayoutValid = 0;
+    header.iImageWidth = 0;
+    header.iImageHeight = 0;
+    ClearSlotFlags(header.bFrameReady);
+    ClearSlotFlags(header.bFrameRequested);
+}
+
+void TSharedFrameBuffer::Remap(uint32_t ui32Size)
+{
+    pFrameBufferHeader.Reset();
+    LogInfo("%s trying to map %lu bytes", kReallocInternal, static_cast<unsigned long>(ui32Size));
+    pFrameBufferHeader =
+        TMappedView(::MapViewOfFile(hFrameBufferFileMapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, ui32Size), ui32Size);
+    if (!pFrameBufferHeader) {
+        LogError("%s Unable to map file mapping object error %d.", kReallocInternal, static_cast<int>(::GetLastError()));
+        return;
+    }
+    // Requests survive the re-map; frames laid out for the old size do not.
+    ClearSlotFlags(Header()->bFrameReady);
+}
+
+// The section's size, as the extent of a view of all of it (a length of 0 maps to the end).
+uint64_t TSharedFrameBuffer::QuerySectionSize() const
+{
+    TMappedView whole(::MapViewOfFile(hFrameBufferFileMapping.Get(), FILE_MAP_READ, 0, 0, 0), 0);
+    if (!whole) {
+        return 0;
+    }
+    MEMORY_BASIC_INFORMATION info{};
+    if (::VirtualQuery(whole.Get(), &info, sizeof info) == 0) {
+        return 0;
+    }
+    return info.RegionSize;
+}
