@@ -151,6 +151,15 @@ void TSharedFrameBuffer::Remap(uint32_t ui32Size)
     }
     // Requests survive the re-map; frames laid out for the old size do not.
     ClearSlotFlags(Header()->bFrameReady);
+    // Every slot must now be reachable through the checked accessor; one that is not stays
+    // unusable for the capture thread, which takes its pointers the same way.
+    const TFrameBufferView view = View();
+    for (size_t slot = 0; slot < kFrameSlotCount; ++slot) {
+        if (Header()->iImageHeight > 0 && !view.FrameSlot(slot).IsValid()) {
+            LogError("%s frame slot %d lies outside the mapped %lu bytes", kReallocInternal, static_cast<int>(slot),
+                     static_cast<unsigned long>(ui32Size));
+        }
+    }
 }
 
 // The section's size, as the extent of a view of all of it (a length of 0 maps to the end).

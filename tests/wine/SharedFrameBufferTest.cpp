@@ -113,7 +113,12 @@ TEST_F(SharedFrameBuffer, NewSizeMapsTheWholeLayoutClearsReadyFlagsAndKeepsReque
     }
     EXPECT_EQ(header->bFrameRequested[2], 1) << "requests survive the re-map";
     EXPECT_EQ(header->bLayoutValid, 0);
-    EXPECT_NE(frameBuffer.View().FrameSlot(5).pData, nullptr);
+    for (size_t slot = 0; slot < 6; ++slot) {
+        const TAreaView area = frameBuffer.View().FrameSlot(slot);
+        ASSERT_TRUE(area.Holds(1280, 720)) << slot;
+        EXPECT_EQ(area.pData, reinterpret_cast<uint8_t*>(header) + header->ui32FrameImageOffsets[slot]);
+    }
+    EXPECT_EQ(Count(TextsSince(mark), kInternal + " frame slot 0 lies outside the mapped " + std::to_string(total) + " bytes"), 0u);
 
     const std::vector<std::string> texts = TextsSince(mark);
     EXPECT_EQ(texts.front(), kRealloc + " old dim (0, 0), new dim (1280, 720)");
