@@ -293,22 +293,4 @@ TEST(HostObjectNames, RoundTripAndRejectOthers)
     }
 }
 
-TEST(HostObjectNames, NamesAreTheOnesOfTheDocumentedList)
-{
-    const std::vector<std::pair<THostObject, std::wstring>> expected = {
-        {THostObject::FrameBuffer, L"frame-buffer"},
-        {THostObject::UninstallEvent, L"uninstall-event"},
-        {THostObject::InstanceMutex, L"instance-mutex"},
-        {THostObject::StartedCorrectlyEvent, L"started-event"},
-        {THostObject::FirstFrameEvent, L"first-frame-event"},
-        {THostObject::HUDMutex, L"hud-mutex"},
-        {THostObject::WebCamMutex, L"webcam-mutex"},
-        {THostObject::RadialMenuMutex, L"radial-menu-mutex"},
-        {THostObject::WebCamBackgroundMutex, L"webcam-background-mutex"},
-    };
-    for (const auto& [object, text] : expected) {
-        EXPECT_EQ(HostObjectName(object), text);
-    }
-}
-
 }  // namespace
