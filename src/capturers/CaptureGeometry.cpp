@@ -1,1 +1,79 @@
-// Filled in by work in progress.
+#include "capturers/CaptureGeometry.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace capgeo {
+
+int64_t RectWidth(const THooksRect& rect)
+{
+    return int64_t{rect.right} - int64_t{rect.left};
+}
+
+int64_t RectHeight(const THooksRect& rect)
+{
+    return int64_t{rect.bottom} - int64_t{rect.top};
+}
+
+bool IsAllZero(const THooksRect& rect)
+{
+    return rect.left == 0 && rect.top == 0 && rect.right == 0 && rect.bottom == 0;
+}
+
+bool IsEmpty(const THooksRect& rect)
+{
+    return RectWidth(rect) <= 0 || RectHeight(rect) <= 0;
+}
+
+int32_t SaturateToInt32(int64_t value)
+{
+    const int64_t lowest = std::numeric_limits<int32_t>::min();
+    const int64_t highest = std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(std::clamp(value, lowest, highest));
+}
+
+THooksRect WholeDisplayRect(int32_t cx, int32_t cy)
+{
+    return THooksRect{0, 0, std::max(cx, 0), std::max(cy, 0)};
+}
+
+namespace {
+
+// trunc(size * scale) kept inside [0, limit]: the product is at most `limit` in exact arithmetic,
+// and the clamp keeps a rounding error of the double from ever leaving the final image.
+int32_t ScaledSize(int64_t size, double scale, int32_t limit)
+{
+    const double scaled = static_cast<double>(size) * scale;
+    if (!(scaled > 0.0)) {
+        return 0;
+    }
+    if (scaled >= static_cast<double>(limit)) {
+        return limit;
+    }
+    return static_cast<int32_t>(scaled);  // truncation toward zero
+}
+
+}  // namespace
+
+THooksRect DestinationRect(int32_t iFinalWidth, int32_t iFinalHeight, const THooksRect& source,
+                           bool bKeepProportion)
+{
+    const int32_t finalW = std::max(iFinalWidth, 0);
+    const int32_t finalH = std::max(iFinalHeight, 0);
+    const int64_t srcW = RectWidth(source);
+    const int64_t srcH = RectHeight(source);
+    if (!bKeepProportion || finalW == 0 || finalH == 0 || srcW <= 0 || srcH <= 0) {
+        return THooksRect{0, 0, finalW, finalH};
+    }
+    const double scaleX = static_cast<double>(finalW) / static_cast<double>(srcW);
+    const double scaleY = static_cast<double>(finalH) / static_cast<double>(srcH);
+    const double scale = scaleY > scaleX ? scaleX : scaleY;
+    const int32_t dstW = ScaledSize(srcW, scale, finalW);
+    const int32_t dstH = ScaledSize(srcH, scale, finalH);
+    // Both sizes lie in [0, final], so neither the halves nor the sums can overflow.
+    const int32_t left = (finalW - dstW) / 2;
+    const int32_t top = (finalH - dstH) / 2;
+    return THooksRect{left, top, left + dstW, top + dstH};
+}
+
+}  // namespace capgeo

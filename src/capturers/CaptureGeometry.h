@@ -1,0 +1,40 @@
+// Rectangle math of the capturers: the source rectangle on the display and where it lands inside
+// the final (resized) image. Platform-free; the capturers convert to platform rectangles at their
+// edge.
+//
+// Every input may come from the shared header (sizes, regions) and may say anything: nothing here
+// overflows (differences of coordinates are taken in 64 bits), divides by zero, or returns a
+// destination outside (0, 0) - (max(W, 0), max(H, 0)).
+#pragma once
+
+#include "framebuffer/TFrameBufferHeader.h"
+
+#include <cstdint>
+
+namespace capgeo {
+
+// right - left and bottom - top, exact for any coordinates.
+int64_t RectWidth(const THooksRect& rect);
+int64_t RectHeight(const THooksRect& rect);
+// All four coordinates are 0: the capturers' "not set" / "whole display" value.
+bool IsAllZero(const THooksRect& rect);
+// No pixel inside: width or height is 0 or negative.
+bool IsEmpty(const THooksRect& rect);
+// The value clamped into the int32 range, for log lines that print 64-bit differences.
+int32_t SaturateToInt32(int64_t value);
+
+// (0, 0) - (cx, cy), a negative size taken as 0; a display of no size gives the all-zero rectangle.
+THooksRect WholeDisplayRect(int32_t cx, int32_t cy);
+
+// Where a source of `source`'s size lands in a final image of W x H.
+// - Without bKeepProportion: the whole final image, (0, 0) - (W, H).
+// - With it: the source scaled by min(W / srcW, H / srcH) in double precision, each size truncated
+//   toward zero, centred with integer halves truncated toward zero (bars left/right or top/bottom).
+// Degenerate inputs: a negative W or H counts as 0, so a final image of no size yields an empty
+// rectangle at the origin (all zero when both are 0 or less). With bKeepProportion, a source of no
+// width or height (including the all-zero source) yields the whole final image; no division by
+// zero is made.
+THooksRect DestinationRect(int32_t iFinalWidth, int32_t iFinalHeight, const THooksRect& source,
+                           bool bKeepProportion);
+
+}  // namespace capgeo
