@@ -42,6 +42,16 @@ public:
     // under the four overlay mutexes; afterwards the header may be missing (see TSharedFrameBuffer).
     void TestAndReallocSharedBuffers(int32_t width, int32_t height);
 
+    // Capture thread only. Starts fullscreenoverlay.exe from this program's directory with this
+    // process's id as its parameter; true when it started (its handle then replaces, without
+    // closing, whatever hOverlayProcess held).
+    bool StartFullscreenOverlay();
+    // Capture thread only. Terminates the overlay process and closes its handle while it runs; an
+    // overlay that has already ended keeps its handle open. hOverlayProcess keeps its value.
+    void TerminateFullscreenOverlay();
+    // The device name of the monitor of the foreground window (e.g. \\.\DISPLAY1), or empty.
+    static std::wstring GetMonitorForActiveApplication();
+
 private:
     using TThreadHolder = std::unique_ptr<std::thread, std::function<void(std::thread*)>>;
 
