@@ -1,6 +1,7 @@
 // Layouts of arbitrary settings: no sanitizer report; a refused layout writes nothing; an accepted
 // one puts every area, contiguous and 64-byte aligned, inside [first image area, ui32TotalSize],
 // touches nothing but its own fields, and the area accessor never hands out memory outside a view.
+#include "FuzzCheck.h"
 #include "framebuffer/FrameBufferView.h"
 #include "framebuffer/TFrameBufferHeader.h"
 #include "log/LogNativeSink.h"
@@ -17,14 +18,6 @@
 using namespace fuzzinput;
 
 namespace {
-
-#define FUZZ_CHECK(condition)                                                           \
-    do {                                                                                \
-        if (!(condition)) {                                                             \
-            std::fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__); \
-            std::abort();                                                               \
-        }                                                                               \
-    } while (0)
 
 struct Area {
     uint64_t offset;

@@ -1,5 +1,6 @@
 // Directory walk over arbitrary views: no read outside the view (AddressSanitizer), bounded
 // strings, and the same answer as a plain reading of the format written from the layout table.
+#include "FuzzCheck.h"
 #include "log/LogDirectory.h"
 #include "log/LogFormat.h"
 
@@ -15,14 +16,6 @@
 using namespace zyrlog;
 
 namespace {
-
-#define FUZZ_CHECK(condition)                                                  \
-    do {                                                                       \
-        if (!(condition)) {                                                    \
-            std::fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__); \
-            std::abort();                                                      \
-        }                                                                      \
-    } while (0)
 
 char16_t Fold(char16_t c)
 {

@@ -1,6 +1,7 @@
 // Log records and the ring from the reader's side: decoding arbitrary bytes, walking a ring whose
 // control block and data come from the input, and a client/server conversation over a small ring
 // in which everything accepted must come out unchanged and in order.
+#include "FuzzCheck.h"
 #include "log/LogFormat.h"
 
 #include "FuzzInputs.h"
@@ -15,14 +16,6 @@
 using namespace zyrlog;
 
 namespace {
-
-#define FUZZ_CHECK(condition)                                                  \
-    do {                                                                       \
-        if (!(condition)) {                                                    \
-            std::fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__); \
-            std::abort();                                                      \
-        }                                                                      \
-    } while (0)
 
 // A heap block of exactly `size` bytes.
 std::unique_ptr<uint8_t[]> Exact(const uint8_t* bytes, size_t size)
