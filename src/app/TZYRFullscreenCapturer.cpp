@@ -1,4 +1,5 @@
 #include "app/TZYRFullscreenCapturer.h"
+#include "ipc/WideText.h"
 
 #include "app/CommandLine.h"
 #include "ipc/HostObjectNames.h"
@@ -10,11 +11,6 @@ namespace {
 
 constexpr const char kRunName[] = "TZYRFullscreenCapturer::Run";
 constexpr DWORD kUninstallWaitMs = 500;
-
-std::u16string ToU16(const std::wstring& text)
-{
-    return std::u16string(text.begin(), text.end());
-}
 
 int ErrorCode()
 {

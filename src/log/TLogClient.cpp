@@ -1,4 +1,5 @@
 #include "log/TLogClient.h"
+#include "ipc/WideText.h"
 
 #include "ipc/PermissiveSecurity.h"
 #include "log/LogDirectory.h"
@@ -15,16 +16,6 @@ namespace {
 uint8_t ReadSharedByte(const uint8_t* p)
 {
     return *static_cast<const volatile uint8_t*>(p);
-}
-
-std::u16string ToU16(const std::wstring& text)
-{
-    return std::u16string(text.begin(), text.end());
-}
-
-std::wstring ToWide(const std::u16string& text)
-{
-    return std::wstring(text.begin(), text.end());
 }
 
 std::wstring ThisModulePath()

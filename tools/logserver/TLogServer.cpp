@@ -1,4 +1,5 @@
 #include "TLogServer.h"
+#include "ipc/WideText.h"
 
 #include "ServerDirectory.h"
 #include "ipc/PermissiveSecurity.h"
@@ -13,11 +14,6 @@ namespace {
 // Writers hold the write-access mutex only for one copy and the directory mutex only for one walk;
 // a wait this long means a holder is stuck, and the server gives up on that step.
 constexpr DWORD kLockWaitMs = 10000;
-
-std::u16string ToU16(const std::wstring& text)
-{
-    return std::u16string(text.begin(), text.end());
-}
 
 void SetError(std::wstring* pError, const wchar_t* step, const std::wstring& name, DWORD dwError)
 {

@@ -1,4 +1,5 @@
 #include "TRefHost.h"
+#include "ipc/WideText.h"
 
 #include "ipc/HostObjectNames.h"
 #include "ipc/PermissiveSecurity.h"
@@ -63,11 +64,6 @@ bool CreateNamedMutex(SECURITY_ATTRIBUTES* pAttributes, THostObject object, cons
     HANDLE hMutex = ::CreateMutexW(pAttributes, FALSE, pszName);
     const DWORD dwError = ::GetLastError();
     return TakeNewObject(hMutex, dwError, object, pszName, pOwner, pError);
-}
-
-std::u16string ToU16(const std::wstring& text)
-{
-    return std::u16string(text.begin(), text.end());
 }
 
 // A fresh section is zero already; clearing the header anyway keeps this independent of that.
