@@ -1,24 +1,53 @@
+#include "app/TCaptureScreenLoop.h"
 #include "app/TZYRFullscreenCapturer.h"
-
+#include "capturers/TGDIFullscreenCapturer.h"
 #include "log/Log.h"
 
 namespace {
-constexpr const char kThreadName[] = "TZYRFullscreenCapturer::CaptureScreenThread";
-// How often the thread looks at the stop flag while it has nothing else to do.
-constexpr DWORD kStopPollMs = 10;
+
+// The capture loop's view of this process: the real capturers, the overlay program, the system
+// clock.
+class TProcessLoopEnvironment final : public TCaptureLoopEnvironment {
+public:
+    explicit TProcessLoopEnvironment(TZYRFullscreenCapturer& application) : app(application) {}
+
+    std::unique_ptr<TBaseFullscreenCapturer> CreateCapturer(uint32_t nCaptureMethod) override
+    {
+        // Desktop duplication (method 0) is not part of this build: without a capturer the loop
+        // reports that it could not initialise one and ends.
+        if (nCaptureMethod == 1) {
+            return std::make_unique<TGDIFullscreenCapturer>(app.Instance());
+        }
+        return nullptr;
+    }
+    std::wstring GetMonitorForActiveApplication() override
+    {
+        return TZYRFullscreenCapturer::GetMonitorForActiveApplication();
+    }
+    bool StartFullscreenOverlay() override { return app.StartFullscreenOverlay(); }
+    void TerminateFullscreenOverlay() override { app.TerminateFullscreenOverlay(); }
+    std::unique_ptr<TFullscreenOverlayCommandsClient> CreateOverlayCommandsClient() override
+    {
+        return std::make_unique<TFullscreenOverlayCommandsClient>();
+    }
+    uint32_t TickCount() override { return ::GetTickCount(); }
+    void Sleep(uint32_t ms) override { ::Sleep(ms); }
+
+private:
+    TZYRFullscreenCapturer& app;
+};
+
 }  // namespace
 
-// The frame loop (capturer creation, region and size, slot handshake) is not built yet: the thread
-// announces itself, waits for the stop request and runs its exit steps.
 void TZYRFullscreenCapturer::CaptureScreenThread()
 {
     LogThreadStart(L"CaptureScreenThread");
-    LogInfo("%s", kThreadName);
-    while (!bTerminateCaptureScreenThread.load()) {
-        ::Sleep(kStopPollMs);
-    }
-    if (TFrameBufferHeader* pHeader = frameBuffer.Header()) {
-        pHeader->bCaptureInvalidated = 1;
-    }
-    LogInfo("%s exit", kThreadName);
+    TProcessLoopEnvironment environment(*this);
+    TCaptureLoopResources resources;
+    resources.nCaptureMethod = nCaptureMethod;
+    resources.pFrameBuffer = &frameBuffer;
+    resources.pAccessMutexes = &mapAccessMutexes;
+    resources.pTheFirstFrameCapturedEvent = pTheFirstFrameCapturedEvent.get();
+    resources.pTerminate = &bTerminateCaptureScreenThread;
+    TCaptureScreenLoop(resources, environment).Run();
 }

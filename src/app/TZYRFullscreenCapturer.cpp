@@ -174,11 +174,6 @@ int TZYRFullscreenCapturer::OpenAccessMutexes()
     return 0;
 }
 
-void TZYRFullscreenCapturer::TestAndReallocSharedBuffers(int32_t width, int32_t height)
-{
-    frameBuffer.TestAndReallocSharedBuffers(width, height, mapAccessMutexes);
-}
-
 void TZYRFullscreenCapturer::StartCaptureScreenThread()
 {
     auto stop = [this](std::thread* pThread) {

@@ -38,9 +38,7 @@ public:
     // Appends every argument of the process's command line, argv[0] first, to vecArguments.
     void ParseCommandLine();
 
-    // Capture thread: lays the frame buffer out for frames of width x height and maps all of it
-    // under the four overlay mutexes; afterwards the header may be missing (see TSharedFrameBuffer).
-    void TestAndReallocSharedBuffers(int32_t width, int32_t height);
+    HINSTANCE Instance() const { return hInstance; }
 
     // Capture thread only. Starts fullscreenoverlay.exe from this program's directory with this
     // process's id as its parameter; true when it started (its handle then replaces, without

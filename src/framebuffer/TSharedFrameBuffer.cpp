@@ -59,7 +59,8 @@ void TSharedFrameBuffer::Close()
     hFrameBufferFileMapping.Reset();
 }
 
-void TSharedFrameBuffer::TestAndReallocSharedBuffers(int32_t width, int32_t height, const TAccessMutexes& mutexes)
+TReallocOutcome TSharedFrameBuffer::TestAndReallocSharedBuffers(int32_t width, int32_t height,
+                                                                const TAccessMutexes& mutexes)
 {
     const TFrameBufferHeader* pHeader = Header();
     LogInfo("%s old dim (%d, %d), new dim (%d, %d)", kRealloc, pHeader ? pHeader->iImageWidth : 0,
@@ -72,8 +73,9 @@ void TSharedFrameBuffer::TestAndReallocSharedBuffers(int32_t width, int32_t heig
             break;
         }
     }
+    TReallocOutcome outcome = TReallocOutcome::NotLocked;
     if (bAllLocked) {
-        TestAndReallocSharedBuffersInternal(width, height);
+        outcome = TestAndReallocSharedBuffersInternal(width, height);
     }
     // Every mutex is released, also those never taken: a refused release logs its error line.
     // (An abandoned mutex failed its lock but was granted, so releasing it is right.)
@@ -84,17 +86,21 @@ void TSharedFrameBuffer::TestAndReallocSharedBuffers(int32_t width, int32_t heig
         }
     }
     LogInfo("%s exit", kRealloc);
+    return Header() == nullptr ? TReallocOutcome::NoView : outcome;
 }
 
-void TSharedFrameBuffer::TestAndReallocSharedBuffersInternal(int32_t width, int32_t height)
+TReallocOutcome TSharedFrameBuffer::TestAndReallocSharedBuffersInternal(int32_t width, int32_t height)
 {
     LogInfo("%s", kReallocInternal);
+    TReallocOutcome outcome = TReallocOutcome::LaidOut;
     TFrameBufferHeader* pHeader = Header();
     if (pHeader == nullptr) {
         LogError("%s no view of the frame buffer", kReallocInternal);
+        outcome = TReallocOutcome::NoView;
     } else if (!FitsCapacity(pHeader->iMaxWidth, pHeader->iMaxHeight, width, height)) {
         LogWarning("The frame dimensions are too large.");
         RefuseLayout(*pHeader);
+        outcome = TReallocOutcome::Refused;
     } else if (NeedsNewLayout(*pHeader, width, height)) {
         pHeader->bLayoutValid = 0;
         pHeader->iImageWidth = width;
@@ -107,16 +113,19 @@ void TSharedFrameBuffer::TestAndReallocSharedBuffersInternal(int32_t width, int3
             LogWarning("%s the layout of %d x %d does not fit 32-bit offsets", kReallocInternal, width, height);
             LogWarning("The frame dimensions are too large.");
             RefuseLayout(*pHeader);
+            outcome = TReallocOutcome::Refused;
         } else if (ui32Size > ui64SectionSize) {
             LogWarning("%s the section holds %llu bytes, the layout needs %u", kReallocInternal,
                        static_cast<unsigned long long>(ui64SectionSize), ui32Size);
             LogWarning("The frame dimensions are too large.");
             RefuseLayout(*pHeader);
+            outcome = TReallocOutcome::Refused;
         } else {
             Remap(ui32Size);
         }
     }
     LogInfo("%s exit", kReallocInternal);
+    return outcome;
 }
 
 // A new size, or the same size while the view does not cover the layout yet (a host that filled in

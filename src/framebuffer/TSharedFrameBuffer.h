@@ -16,6 +16,11 @@
 #include <map>
 #include <memory>
 
+// What a re-map left behind. LaidOut: the view covers a layout of the asked size. Refused: the size
+// was refused (capacity, 32-bit overflow, a section too small); the header shows 0 x 0. NotLocked:
+// an overlay mutex could not be taken and nothing was changed. NoView: nothing is mapped any more.
+enum class TReallocOutcome { LaidOut, Refused, NotLocked, NoView };
+
 class TSharedFrameBuffer {
 public:
     using TAccessMutexes = std::map<int, std::shared_ptr<TZYRMutex>>;
@@ -37,10 +42,10 @@ public:
     // stops the locking), lays the section out again and maps all of it when (width, height) is
     // new or the current view does not cover the layout, and releases every mutex in the same
     // order whatever happened. Afterwards Header() may be null (the map failed): callers reload it.
-    void TestAndReallocSharedBuffers(int32_t width, int32_t height, const TAccessMutexes& mutexes);
+    TReallocOutcome TestAndReallocSharedBuffers(int32_t width, int32_t height, const TAccessMutexes& mutexes);
 
 private:
-    void TestAndReallocSharedBuffersInternal(int32_t width, int32_t height);
+    TReallocOutcome TestAndReallocSharedBuffersInternal(int32_t width, int32_t height);
     bool NeedsNewLayout(const TFrameBufferHeader& header, int32_t width, int32_t height) const;
     void RefuseLayout(TFrameBufferHeader& header);
     void Remap(uint32_t ui32Size);

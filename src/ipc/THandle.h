@@ -205,7 +205,8 @@ class TMutexOwnership {
 public:
     // Owned when the wait returned WAIT_OBJECT_0 or WAIT_ABANDONED (both grant the mutex).
     TMutexOwnership(HANDLE hMutex, DWORD dwWaitResult)
-        : hOwned((dwWaitResult == WAIT_OBJECT_0 || dwWaitResult == WAIT_ABANDONED) ? hMutex : nullptr) {}
+        : hOwned((dwWaitResult == WAIT_OBJECT_0 || dwWaitResult == WAIT_ABANDONED) ? hMutex : nullptr),
+          bWasFree(dwWaitResult == WAIT_OBJECT_0) {}
     ~TMutexOwnership()
     {
         if (hOwned != nullptr) {
@@ -215,7 +216,11 @@ public:
     TMutexOwnership(const TMutexOwnership&) = delete;
     TMutexOwnership& operator=(const TMutexOwnership&) = delete;
     bool IsOwned() const { return hOwned != nullptr; }
+    // False for an abandoned mutex: its previous owner died holding it, so what it guards may be
+    // half-written.
+    bool WasFree() const { return bWasFree; }
 
 private:
     HANDLE hOwned;
+    bool bWasFree;
 };

@@ -1,0 +1,189 @@
+#include "capturers/TGDIFullscreenCapturer.h"
+
+#include "log/Log.h"
+
+#include <cstring>
+
+namespace {
+constexpr const char kGetScreenImageName[] = "TGDIFullscreenCapturer::GetScreenImageInternal";
+}  // namespace
+
+TGDIFullscreenCapturer::TGDIFullscreenCapturer(HINSTANCE hInstanceOfModule)
+    : TBaseFullscreenCapturer(hInstanceOfModule)
+{
+    LogInfo("%s", "TGDIFullscreenCapturer::TGDIFullscreenCapturer");
+    LogInfo("%s exit", "TGDIFullscreenCapturer::TGDIFullscreenCapturer");
+}
+
+TGDIFullscreenCapturer::~TGDIFullscreenCapturer()
+{
+    LogInfo("%s", "TGDIFullscreenCapturer::~TGDIFullscreenCapturer");
+    pScreenImageInSysMem.reset();
+    LogInfo("%s exit", "TGDIFullscreenCapturer::~TGDIFullscreenCapturer");
+}
+
+SIZE TGDIFullscreenCapturer::GetMonitorDimensions()
+{
+    if (vecSelectedDisplays.empty()) {
+        return SIZE{0, 0};
+    }
+    return SIZE{vecSelectedDisplays.front().iWidth, vecSelectedDisplays.front().iHeight};
+}
+
+SIZE TGDIFullscreenCapturer::GetCurrentMonitorDimensions()
+{
+    if (vecSelectedDisplays.empty()) {
+        return SIZE{0, 0};
+    }
+    MONITORINFO info = {};
+    info.cbSize = sizeof(info);
+    if (!::GetMonitorInfoW(vecSelectedDisplays.front().hMonitor, &info)) {
+        LogError("%s GetMonitorInfo error %d", "TGDIFullscreenCapturer::GetCurrentMonitorDimensions",
+                 static_cast<int>(::GetLastError()));
+        return SIZE{0, 0};
+    }
+    return SIZE{info.rcMonitor.right - info.rcMonitor.left, info.rcMonitor.bottom - info.rcMonitor.top};
+}
+
+BOOL CALLBACK TGDIFullscreenCapturer::GDIFullscreenCapturerMonitorEnumProc(HMONITOR hMonitor, HDC /*hDC*/,
+                                                                            LPRECT /*pRect*/, LPARAM lParam)
+{
+    constexpr const char kName[] = "TGDIFullscreenCapturer::GDIFullscreenCapturerMonitorEnumProc";
+    LogInfo("%s", kName);
+    CheckAndAddMonitor(hMonitor, *reinterpret_cast<std::vector<TDisplayInfo>*>(lParam));
+    LogInfo("%s exit", kName);
+    return TRUE;
+}
+
+std::vector<TDisplayInfo> TGDIFullscreenCapturer::GetDisplays()
+{
+    constexpr const char kName[] = "TGDIFullscreenCapturer::GetDisplays";
+    LogInfo("%s", kName);
+    std::vector<TDisplayInfo> displays;
+    if (!::EnumDisplayMonitors(nullptr, nullptr, &GDIFullscreenCapturerMonitorEnumProc,
+                               reinterpret_cast<LPARAM>(&displays))) {
+        LogError("%s EnumDisplayMonitors error %d", kName, static_cast<int>(::GetLastError()));
+    }
+    LogInfo("%s exit with %d", kName, static_cast<int>(displays.size()));
+    return displays;
+}
+
+bool TGDIFullscreenCapturer::Initialize(std::wstring wsName)
+{
+    constexpr const char kName[] = "TGDIFullscreenCapturer::Initialize";
+    LogInfo("%s", kName);
+    bool bResult = false;
+    TBaseFullscreenCapturer::Initialize(wsName);
+    for (const TDisplayInfo& display : vecDisplays) {
+        if (wsDisplayName == display.wszDeviceName) {
+            vecSelectedDisplays.push_back(display);
+            pScreenImageInSysMem = std::make_unique<TZYRWindowsBitmap>(display.iWidth, display.iHeight, 32, 0, nullptr);
+            LogInfoW(L"%S will use display '%s'", kName, display.wszDeviceName);
+            bResult = true;
+            break;
+        }
+    }
+    LogInfo("%s exit with %d", kName, bResult ? 1 : 0);
+    return bResult;
+}
+
+void TGDIFullscreenCapturer::SetCaptureParameters(int32_t iWidth, int32_t iHeight, THooksRect source,
+                                                  bool bKeepProportionOfSource, bool bDrawOverlays)
+{
+    constexpr const char kName[] = "TGDIFullscreenCapturer::SetCaptureParameters";
+    LogInfo("%s", kName);
+    if (!pScreenImageInSysMem) {
+        LogError("%s pScreenImageInSysMem is null", kName);
+        LogInfo("%s exit", kName);
+        return;
+    }
+    TBaseFullscreenCapturer::SetCaptureParameters(iWidth, iHeight, source, bKeepProportionOfSource, bDrawOverlays);
+    if (pScreenImageInSysMem->Width() != iFinalWidth || pScreenImageInSysMem->Height() != iFinalHeight) {
+        LogInfo("%s we need to resize a bitmap in a system memory", kName);
+        pScreenImageInSysMem = std::make_unique<TZYRWindowsBitmap>(iFinalWidth, iFinalHeight, 32, 0, nullptr);
+    }
+    LogInfo("%s exit", kName);
+}
+
+void TGDIFullscreenCapturer::UpdateWebCam(const uint8_t* /*pImage*/, int32_t /*iWidth*/, int32_t /*iHeight*/,
+                                          uint32_t /*ui32Stride*/, THooksRect /*destination*/,
+                                          const void* /*pShaderData*/, uint32_t /*ui32ShaderDataSize*/)
+{
+    LogVerbose("%s", "TGDIFullscreenCapturer::UpdateWebCam");
+    LogVerbose("%s exit", "TGDIFullscreenCapturer::UpdateWebCam");
+}
+
+void TGDIFullscreenCapturer::UpdateWebCamBackground(const uint8_t* /*pImage*/, int32_t /*iWidth*/,
+                                                    int32_t /*iHeight*/, uint32_t /*ui32Stride*/,
+                                                    THooksRect /*destination*/)
+{
+    LogVerbose("%s", "TGDIFullscreenCapturer::UpdateWebCamBackground");
+    LogVerbose("%s exit", "TGDIFullscreenCapturer::UpdateWebCamBackground");
+}
+
+void TGDIFullscreenCapturer::GetScreenImageInternal(const TAreaView& destination, bool bDontMirrorFrames,
+                                                    ID3D11Texture2D* /*pTexture*/)
+{
+    if (TransferFromDisplay()) {
+        CopyToDestination(destination, bDontMirrorFrames);
+    }
+}
+
+bool TGDIFullscreenCapturer::TransferFromDisplay()
+{
+    if (vecSelectedDisplays.empty()) {
+        LogError("%s no displays were found", kGetScreenImageName);
+        return false;
+    }
+    if (!pScreenImageInSysMem) {
+        LogError("%s pScreenImageInSysMem is null", kGetScreenImageName);
+        return false;
+    }
+    // The display's DC has its origin at the display's top-left corner.
+    TDeviceContext displayDC(::CreateDCW(vecSelectedDisplays.front().wszDeviceName, nullptr, nullptr, nullptr));
+    if (!displayDC) {
+        LogError("%s CreateDC failed %d", kGetScreenImageName, static_cast<int>(::GetLastError()));
+        return false;
+    }
+    const THooksRect& src = vqhrSourceRectBeforeResizing;
+    const THooksRect& dst = vqhrDestRectAfterResizing;
+    const int32_t srcW = src.right - src.left;
+    const int32_t srcH = src.bottom - src.top;
+    const int32_t dstW = dst.right - dst.left;
+    const int32_t dstH = dst.bottom - dst.top;
+    const HDC hBitmapDC = pScreenImageInSysMem->DC();
+    if (srcW == dstW && srcH == dstH) {
+        // 1:1: the whole bitmap from the source's top-left corner, also when bars would centre it.
+        if (!::BitBlt(hBitmapDC, 0, 0, pScreenImageInSysMem->Width(), pScreenImageInSysMem->Height(),
+                      displayDC.Get(), src.left, src.top, SRCCOPY)) {
+            LogError("%s BitBlt error %d", kGetScreenImageName, static_cast<int>(::GetLastError()));
+        }
+    } else {
+        ::SetStretchBltMode(hBitmapDC, HALFTONE);
+        if (!::StretchBlt(hBitmapDC, dst.left, dst.top, dstW, dstH, displayDC.Get(), src.left, src.top, srcW, srcH,
+                          SRCCOPY)) {
+            LogError("%s StretchBlt error %d", kGetScreenImageName, static_cast<int>(::GetLastError()));
+        }
+    }
+    // A failed transfer still hands on what the bitmap holds (the previous frame).
+    return true;
+}
+
+void TGDIFullscreenCapturer::CopyToDestination(const TAreaView& destination, bool bDontMirrorFrames) const
+{
+    const TZYRWindowsBitmap& bitmap = *pScreenImageInSysMem;
+    const int64_t bitmapHeight = bitmap.Height();
+    const size_t rowBytes = static_cast<size_t>(bitmap.Width()) * 4;
+    const size_t copyBytes = destination.ui32Stride < rowBytes ? destination.ui32Stride : rowBytes;
+    const int64_t rows = bitmapHeight < int64_t{destination.ui32Rows} ? bitmapHeight : int64_t{destination.ui32Rows};
+    if (rows <= 0 || bitmap.Bits() == nullptr) {
+        return;
+    }
+    // Bottom-up bitmap: the picture's top `rows` rows are the last `rows` rows in memory.
+    const uint8_t* pSource = bitmap.Bits() + static_cast<size_t>(bitmapHeight - rows) * rowBytes;
+    for (int64_t k = 0; k < rows; ++k) {
+        const int64_t target = bDontMirrorFrames ? rows - 1 - k : k;
+        std::memcpy(destination.pData + static_cast<size_t>(target) * destination.ui32Stride,
+                    pSource + static_cast<size_t>(k) * rowBytes, copyBytes);
+    }
+}

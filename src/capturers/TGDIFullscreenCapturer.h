@@ -1,0 +1,49 @@
+// Captures the chosen display through GDI: each frame is copied 1:1 (BitBlt) or scaled with
+// HALFTONE (StretchBlt) from a device context of the display into a 32-bit bottom-up DIB in system
+// memory, whose rows are then copied once into the frame slot. Draws no overlays (the webcam calls
+// do nothing) and writes into no GPU texture.
+//
+// Thread: the capture thread alone.
+#pragma once
+
+#include "capturers/TBaseFullscreenCapturer.h"
+#include "capturers/TZYRWindowsBitmap.h"
+
+#include <memory>
+
+class TGDIFullscreenCapturer : public TBaseFullscreenCapturer {
+public:
+    explicit TGDIFullscreenCapturer(HINSTANCE hInstanceOfModule);
+    ~TGDIFullscreenCapturer() override;
+
+    void GetScreenImageInternal(const TAreaView& destination, bool bDontMirrorFrames,
+                                ID3D11Texture2D* pTexture) override;
+    SIZE GetMonitorDimensions() override;
+    SIZE GetCurrentMonitorDimensions() override;
+    std::vector<TDisplayInfo> GetDisplays() override;
+    // Selects the display the base resolved and makes the frame bitmap of its size; false when the
+    // resolved name is not listed (no displays at all).
+    bool Initialize(std::wstring wsName) override;
+    // The base parameters, then a frame bitmap of the final size (kept when the size is unchanged).
+    // Without a bitmap (Initialize not run or failed) nothing changes, after an error line.
+    void SetCaptureParameters(int32_t iWidth, int32_t iHeight, THooksRect source, bool bKeepProportionOfSource,
+                              bool bDrawOverlays) override;
+    void UpdateWebCam(const uint8_t* pImage, int32_t iWidth, int32_t iHeight, uint32_t ui32Stride,
+                      THooksRect destination, const void* pShaderData, uint32_t ui32ShaderDataSize) override;
+    void UpdateWebCamBackground(const uint8_t* pImage, int32_t iWidth, int32_t iHeight, uint32_t ui32Stride,
+                                THooksRect destination) override;
+
+    static BOOL CALLBACK GDIFullscreenCapturerMonitorEnumProc(HMONITOR hMonitor, HDC hDC, LPRECT pRect,
+                                                              LPARAM lParam);
+
+    // The frame image in system memory; null before Initialize. For tests and the cursor drawer.
+    const TZYRWindowsBitmap* ScreenImage() const { return pScreenImageInSysMem.get(); }
+
+private:
+    // Fills the frame bitmap from the display; false when no pixels could be taken (error logged).
+    bool TransferFromDisplay();
+    // Copies the bitmap's bottom rows into the destination, in the asked row order.
+    void CopyToDestination(const TAreaView& destination, bool bDontMirrorFrames) const;
+
+    std::unique_ptr<TZYRWindowsBitmap> pScreenImageInSysMem;
+};
