@@ -52,8 +52,10 @@ constexpr uint32_t ScaledPatternPixel(Pattern pattern, uint32_t dx, uint32_t dy,
     return PatternPixel(pattern, static_cast<uint32_t>(x), static_cast<uint32_t>(y), generation);
 }
 
-// Per-channel bound for smooth frames scaled down by up to 4 in each direction with a filter that
-// averages neighbours: the averaged source pixels lie within 2 x 4 pixels of the centre pixel.
+// Per-channel bound for smooth frames scaled down by up to 4 in each direction. A filter that
+// averages the source pixels under a destination pixel (Windows' HALFTONE) mixes values within 1
+// of the centre pixel's, plus 1 for rounding. Wine 8's HALFTONE takes the pixel under the centre
+// and matches ScaledPatternPixel exactly.
 constexpr uint32_t kSmoothScaledTolerance = 2;
 
 // The largest difference between two pixels over blue, green and red.
