@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# Frames per second of GDI screen capture at 1920x1080 under Wine, three ways in one run, over the
+# same screen (ZYRScene's smooth pattern):
+#   (a) the platform limit: ZYRBlitLoopBench, a bare second-thread loop of display DC + BitBlt +
+#       row copy, for about 10 s;
+#   (b) the capturer as the host sees it: ZYRRefHost --method 1 --frames 600 --pipeline, the frames
+#       per second it receives at 1:1, and the capturer's CPU time per frame;
+#   (c) a peer: ffmpeg's gdigrab (scripts/fetch-ffmpeg.sh), 120 frames.
+# Prints the three rates, the ratios (b)/(a) and (b)/(c), and a last machine-readable line
+#   bench_frames blit_loop_fps=<x> capturer_fps=<x|n/a> ffmpeg_fps=<x|n/a> capturer_vs_limit=<x|n/a>
+#                capturer_vs_ffmpeg=<x|n/a> capturer_cpu_ms_per_frame=<x|n/a>
+# Exit code: 0 when (a) was measured, non-zero otherwise. A missing (b) or (c) is reported, not fatal.
+#   usage: scripts/bench-frames.sh
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+export ZYR_BUILD_DIR="${ZYR_BUILD_DIR:-$root/build}"
+mkdir -p "$ZYR_BUILD_DIR"
+scripts/deps.sh
+scripts/fetch-ffmpeg.sh
+
+bin="$ZYR_BUILD_DIR/w64-bench-frames"
+cmake -S . -B "$bin" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+  -DCMAKE_BUILD_TYPE=Release -DZYR_BUILD_TESTS=OFF >/dev/null
+ninja -C "$bin" ZYRScene ZYRSceneCtl ZYRBlitLoopBench ZYRRefHost ZYRFullscreenCapturer
+
+# shellcheck source=wine-env.sh
+. scripts/wine-env.sh
+
+winpath() { echo "Z:$(echo "$1" | tr '/' '\\')"; }
+scene_exe="$bin/tools/scene/ZYRScene.exe"
+ctl_exe="$bin/tools/scene/ZYRSceneCtl.exe"
+names="zyr-bench-frames-$$"
+scene_pid=""
+
+# Ends the scene (quit event, then a bounded wait for its end), then the Wine environment.
+stop_scene() {
+  [ -n "$scene_pid" ] || return 0
+  wine "$ctl_exe" set "$names-quit" >/dev/null 2>&1 || true
+  for _ in $(seq 1 300); do
+    kill -0 "$scene_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill "$scene_pid" 2>/dev/null || true
+  wait "$scene_pid" 2>/dev/null || true
+  scene_pid=""
+}
+trap 'stop_scene; zyr_wine_cleanup' EXIT
+
+wine "$scene_exe" --pattern smooth --ready-event "$names-ready" --quit-event "$names-quit" &
+scene_pid=$!
+# The first window of a fresh Wine session waits for the desktop process: a generous bound.
+if ! wine "$ctl_exe" wait "$names-ready" 120000; then
+  echo "bench-frames: the scene did not show its pattern" >&2
+  exit 1
+fi
+
+# The value of key=<value> in a line of text ("" when absent).
+field() { sed -n "s/.*[[:space:]]$1=\([^[:space:]]*\).*/\1/p" | tail -1; }
+# a / b with two decimals, or n/a when either is missing or b is zero.
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "" || b == "" || b + 0 == 0) print "n/a"; else printf "%.2f\n", a / b }'; }
+
+echo "== (a) platform limit: ZYRBlitLoopBench, 1920x1080, 10 s"
+blit_line=$(wine "$bin/tools/bench/ZYRBlitLoopBench.exe" --size 1920x1080 --seconds 10)
+echo "$blit_line"
+blit_fps=$(echo " $blit_line" | field fps)
+[ -n "$blit_fps" ] || { echo "bench-frames: no fps from the blit loop" >&2; exit 1; }
+
+echo "== (b) capturer through the reference host: GDI, 600 frames, pipelined, 1:1"
+refhost="$bin/tools/refhost/ZYRRefHost.exe"
+capturer_fps=""
+capturer_cpu=""
+host_usage=$(wine "$refhost" --help 2>/dev/null || true)
+if echo "$host_usage" | grep -- "--pipeline" >/dev/null; then
+  set +e
+  host_out=$(wine "$refhost" --capturer "$(winpath "$bin/src/ZYRFullscreenCapturer.exe")" --method 1 \
+    --frames 600 --pipeline 2>&1)
+  host_status=$?
+  set -e
+  echo "$host_out"
+  stats=$(echo "$host_out" | grep '^stats ' | tail -1 || true)
+  if [ -n "$stats" ]; then
+    capturer_fps=$(echo " $stats" | field fps)
+    frames=$(echo " $stats" | field frames)
+    cpu_ms=$(echo " $stats" | field capturer_cpu_ms)
+    capturer_cpu=$(ratio "$cpu_ms" "$frames")
+  else
+    echo "bench-frames: the reference host printed no stats line (exit $host_status): capturer not measured"
+  fi
+else
+  echo "bench-frames: this ZYRRefHost has no --frames/--pipeline options yet: capturer not measured"
+fi
+
+echo "== (c) peer: ffmpeg gdigrab, 120 frames"
+set +e
+ffmpeg_out=$(wine "$ZYR_BUILD_DIR/ffmpeg/ffmpeg.exe" -hide_banner -nostdin -f gdigrab -framerate 200 -i desktop \
+  -frames:v 120 -f null - 2>&1 | tr '\r' '\n')
+set -e
+# ffmpeg's last progress line: "frame=  120 fps=8.9 q=-0.0 Lsize=N/A time=..."
+ffmpeg_line=$(echo "$ffmpeg_out" | grep '^frame=' | tail -1 || true)
+echo "$ffmpeg_line"
+ffmpeg_fps=$(echo "$ffmpeg_line" | sed -n 's/.*fps= *\([0-9.]*\).*/\1/p')
+if [ -z "$ffmpeg_fps" ]; then
+  echo "bench-frames: no fps from ffmpeg:"
+  echo "$ffmpeg_out" | tail -5
+fi
+
+stop_scene
+
+or_na() { if [ -n "$1" ]; then echo "$1"; else echo "n/a"; fi; }
+echo "== results (GDI, 1920x1080, Wine)"
+echo "platform limit (blit loop):        $blit_fps frames/s"
+echo "capturer via the reference host:   $(or_na "$capturer_fps") frames/s, $(or_na "$capturer_cpu") ms CPU per frame"
+echo "ffmpeg gdigrab:                    $(or_na "$ffmpeg_fps") frames/s"
+echo "capturer / platform limit:         $(ratio "$capturer_fps" "$blit_fps")"
+echo "capturer / ffmpeg:                 $(ratio "$capturer_fps" "$ffmpeg_fps")"
+echo "bench_frames blit_loop_fps=$blit_fps capturer_fps=$(or_na "$capturer_fps") ffmpeg_fps=$(or_na "$ffmpeg_fps")" \
+  "capturer_vs_limit=$(ratio "$capturer_fps" "$blit_fps") capturer_vs_ffmpeg=$(ratio "$capturer_fps" "$ffmpeg_fps")" \
+  "capturer_cpu_ms_per_frame=$(or_na "$capturer_cpu")"

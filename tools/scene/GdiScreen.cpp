@@ -1,0 +1,150 @@
+#include "GdiScreen.h"
+
+namespace scene {
+
+DeviceContext& DeviceContext::operator=(DeviceContext&& other) noexcept
+{
+    if (this != &other) {
+        Reset(other.hDc);
+        other.hDc = nullptr;
+    }
+    return *this;
+}
+
+void DeviceContext::Reset(HDC h)
+{
+    if (hDc != nullptr && hDc != h) {
+        ::DeleteDC(hDc);
+    }
+    hDc = h;
+}
+
+void GdiObject::Reset(HGDIOBJ h)
+{
+    if (hObject != nullptr && hObject != h) {
+        ::DeleteObject(hObject);
+    }
+    hObject = h;
+}
+
+bool SelectedObject::Select(HDC hDc, HGDIOBJ hObject)
+{
+    Reset();
+    HGDIOBJ hOld = ::SelectObject(hDc, hObject);
+    if (hOld == nullptr || hOld == HGDI_ERROR) {
+        return false;
+    }
+    hSelectedInto = hDc;
+    hPrevious = hOld;
+    return true;
+}
+
+void SelectedObject::Reset()
+{
+    if (hSelectedInto != nullptr) {
+        ::SelectObject(hSelectedInto, hPrevious);
+    }
+    hSelectedInto = nullptr;
+    hPrevious = nullptr;
+}
+
+bool Dib32::Create(int width, int height)
+{
+    Reset();
+    if (width <= 0 || height <= 0) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    dc.Reset(::CreateCompatibleDC(nullptr));
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top-down rows
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* pPixels = nullptr;
+    if (dc) {
+        bitmap.Reset(::CreateDIBSection(dc.Get(), &info, DIB_RGB_COLORS, &pPixels, nullptr, 0));
+    }
+    if (!bitmap || pPixels == nullptr || !selection.Select(dc.Get(), bitmap.Get())) {
+        const DWORD dwError = ::GetLastError();
+        Reset();
+        ::SetLastError(dwError);
+        return false;
+    }
+    pBits = static_cast<uint32_t*>(pPixels);
+    iWidth = width;
+    iHeight = height;
+    return true;
+}
+
+void Dib32::Reset()
+{
+    selection.Reset();
+    bitmap.Reset();
+    dc.Reset();
+    pBits = nullptr;
+    iWidth = 0;
+    iHeight = 0;
+}
+
+DeviceContext OpenDisplayDc()
+{
+    return DeviceContext(::CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr));
+}
+
+bool PrimaryMonitorRect(RECT* pRect)
+{
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    HMONITOR hMonitor = ::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+    if (hMonitor == nullptr || !::GetMonitorInfoW(hMonitor, &info)) {
+        return false;
+    }
+    *pRect = info.rcMonitor;
+    return true;
+}
+
+const char* GrabResultName(GrabResult result)
+{
+    switch (result) {
+    case GrabResult::Ok: return "ok";
+    case GrabResult::NoDisplayDc: return "no display DC";
+    case GrabResult::NoBitmap: return "no bitmap";
+    case GrabResult::BlitFailed: return "blit failed";
+    }
+    return "unknown";
+}
+
+GrabResult GrabScreen(const RECT& source, int dstW, int dstH, Dib32* pImage, DWORD* pError)
+{
+    *pError = 0;
+    DeviceContext screen = OpenDisplayDc();
+    if (!screen) {
+        *pError = ::GetLastError();
+        return GrabResult::NoDisplayDc;
+    }
+    if ((pImage->Width() != dstW || pImage->Height() != dstH) && !pImage->Create(dstW, dstH)) {
+        *pError = ::GetLastError();
+        return GrabResult::NoBitmap;
+    }
+    const int srcW = source.right - source.left;
+    const int srcH = source.bottom - source.top;
+    BOOL bDone = FALSE;
+    if (srcW == dstW && srcH == dstH) {
+        bDone = ::BitBlt(pImage->Dc(), 0, 0, dstW, dstH, screen.Get(), source.left, source.top, SRCCOPY);
+    } else {
+        ::SetStretchBltMode(pImage->Dc(), HALFTONE);
+        ::SetBrushOrgEx(pImage->Dc(), 0, 0, nullptr);
+        bDone = ::StretchBlt(pImage->Dc(), 0, 0, dstW, dstH, screen.Get(), source.left, source.top, srcW, srcH,
+                             SRCCOPY);
+    }
+    if (!bDone) {
+        *pError = ::GetLastError();
+        return GrabResult::BlitFailed;
+    }
+    return GrabResult::Ok;
+}
+
+}  // namespace scene

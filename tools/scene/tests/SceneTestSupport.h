@@ -1,0 +1,88 @@
+// Starting ZYRScene.exe and ZYRSceneCtl.exe from a test, and reading the screen the way a
+// capturer does (plain GDI, on a second thread).
+#pragma once
+
+#include "GdiScreen.h"
+#include "ScenePattern.h"
+
+#include "ipc/THandle.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace scenetest {
+
+// Bound of every wait on the scene: generous for a loaded 2-core machine.
+constexpr DWORD kWaitMs = 30000;
+
+std::wstring SceneExePath();
+std::wstring SceneCtlExePath();
+
+// A process started with DETACHED_PROCESS; terminated by the destructor if it still runs.
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // `arguments` follow the quoted exe path. False (with a test failure) when it cannot start.
+    bool Start(const std::wstring& exePath, const std::wstring& arguments);
+    // True with *pExitCode once the process has ended within timeoutMs.
+    bool WaitExit(DWORD timeoutMs, int* pExitCode);
+    HANDLE Handle() const { return hProcess.Get(); }
+    DWORD Id() const { return dwId; }
+
+private:
+    TKernelHandle hProcess;
+    DWORD dwId = 0;
+};
+
+// ZYRScene.exe with ready, next and quit events of names private to this test process.
+class SceneRun {
+public:
+    SceneRun();
+    // Quits the scene if it still runs (the child's destructor terminates it as a last resort).
+    ~SceneRun();
+
+    // Starts the scene with the pattern, the three events and `extraArguments`.
+    bool Start(scene::Pattern pattern, const std::wstring& extraArguments = L"");
+    // True when the ready event is set within the bound; false (with a failure that carries the
+    // exit code) when the scene ended first or the bound passed.
+    bool WaitReady();
+    // Signals next and waits for ready again.
+    bool Next();
+    // Signals quit and returns the exit code (or a failure and INT32_MIN).
+    int Quit();
+    ChildProcess& Process() { return process; }
+
+private:
+    std::wstring wsReadyName, wsNextName, wsQuitName;
+    TKernelHandle hReady, hNext, hQuit;
+    ChildProcess process;
+};
+
+// A frame read from the screen: top-down rows of `width` BGRX pixels.
+struct ScreenFrame {
+    scene::GrabResult result = scene::GrabResult::NoDisplayDc;
+    DWORD dwError = 0;
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> pixels;
+};
+
+// Reads `source` of the screen, scaled to dstW x dstH when the sizes differ, on a new thread.
+ScreenFrame GrabOnSecondThread(const RECT& source, int dstW, int dstH);
+
+// Compares every pixel with the pattern (scaled from the source size when the frame is smaller
+// or larger) within `tolerance` per channel; returns how many differ and describes the first few
+// in *pFirst.
+size_t CountMismatches(const ScreenFrame& frame, scene::Pattern pattern, uint32_t generation, int srcW, int srcH,
+                       uint32_t tolerance, std::string* pFirst);
+
+RECT PrimaryMonitor();
+
+}  // namespace scenetest
