@@ -37,6 +37,13 @@ wineserver -p || [ $? -eq 2 ]
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "wine-env: creating Wine prefix $WINEPREFIX"
   wineboot -i >/dev/null 2>&1 </dev/null
+  # A prefix created under an already running wineserver ends up with two services.exe, and every
+  # later start of Wine's desktop process then waits 10-22 s for RpcSs. Restart the server once
+  # and boot the finished prefix cleanly.
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+  wineserver -p || [ $? -eq 2 ]
+  wineboot >/dev/null 2>&1 </dev/null
 else
   wineboot >/dev/null 2>&1 </dev/null
 fi
