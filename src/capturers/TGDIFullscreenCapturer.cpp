@@ -2,6 +2,7 @@
 
 #include "log/Log.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -153,9 +154,13 @@ bool TGDIFullscreenCapturer::TransferFromDisplay()
     const int32_t dstH = dst.bottom - dst.top;
     const HDC hBitmapDC = pScreenImageInSysMem->DC();
     if (srcW == dstW && srcH == dstH) {
-        // 1:1: the whole bitmap from the source's top-left corner, also when bars would centre it.
-        if (!::BitBlt(hBitmapDC, 0, 0, pScreenImageInSysMem->Width(), pScreenImageInSysMem->Height(),
-                      displayDC.Get(), src.left, src.top, SRCCOPY)) {
+        // 1:1: the bitmap from the source's top-left corner, also when bars would centre it. The
+        // copy stops at the display's edge: Wine reads a rectangle reaching past it as all black,
+        // so the columns and rows beyond the display keep what the bitmap held.
+        const TDisplayInfo& display = vecSelectedDisplays.front();
+        const int32_t copyW = std::min(pScreenImageInSysMem->Width(), display.iWidth - src.left);
+        const int32_t copyH = std::min(pScreenImageInSysMem->Height(), display.iHeight - src.top);
+        if (!::BitBlt(hBitmapDC, 0, 0, copyW, copyH, displayDC.Get(), src.left, src.top, SRCCOPY)) {
             LogError("%s BitBlt error %d", kGetScreenImageName, static_cast<int>(::GetLastError()));
         }
     } else {
