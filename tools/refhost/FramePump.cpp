@@ -128,7 +128,7 @@ TFrameResult TPumpRun::Step()
     return TFrameResult::Ok;
 }
 
-// Reads frame ui32Read, re-requests what is due (its slot, in pipelined mode) and hands it on.
+// Reads frame ui32Read, re-requests its slot (pipelined) and hands the frame to the sink.
 TFrameResult TPumpRun::Deliver(double readyMs)
 {
     const uint32_t index = ui32Read;
@@ -148,9 +148,13 @@ TFrameResult TPumpRun::Deliver(double readyMs)
     }
     dPreviousReadyMs = readyMs;
     ++ui32Read;
-    const TFrameResult requested = RequestDue(clock.NowMs());
-    if (requested != TFrameResult::Ok) {
-        return requested;
+    // Pipelined, the slot goes back to the capturer before the sink works on the copy; otherwise
+    // the next request waits for the sink (the next Step).
+    if (options.mode == TPumpMode::Pipelined) {
+        const TFrameResult requested = RequestDue(clock.NowMs());
+        if (requested != TFrameResult::Ok) {
+            return requested;
+        }
     }
     if (!sink.Consume(TDeliveredFrame{index, vecSlots[index], ui32Timestamp, timing, picture}, &result.strSinkError)) {
         return TFrameResult::SinkFailed;

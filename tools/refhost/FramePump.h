@@ -1,7 +1,8 @@
 // Delivers N frames from the capturer, in slot order, to a sink, and times each one.
 //
 // Modes:
-//   Sequential:  request a slot, wait until it is ready, read it, hand it on, then the next slot.
+//   Sequential:  request a slot, wait until it is ready, read it, hand it to the sink, then
+//                request the next slot.
 //   Pipelined:   as a recording host does: keep all six slots requested, re-request each slot as
 //                soon as it has been read (before the sink sees the frame).
 //   SingleFrame: each frame by a single-frame request into the current slot, which the capturer
