@@ -38,6 +38,23 @@ bool ParseMilliseconds(const std::wstring& text, uint32_t* pMs)
     return true;
 }
 
+// "30", "29.97", "0": a rate in frames per second, at most 1000, at most three decimals.
+bool ParseRate(const std::wstring& text, double* pRate)
+{
+    const size_t point = text.find(L'.');
+    const std::wstring whole = text.substr(0, point);
+    const std::wstring fraction = point == std::wstring::npos ? std::wstring() : text.substr(point + 1);
+    int64_t wholeValue = 0;
+    int64_t fractionValue = 0;
+    if (whole.empty() || whole[0] == L'-' || !ParseInRange(whole, 0, 1000, &wholeValue) || fraction.size() > 3 ||
+        (point != std::wstring::npos && (fraction.empty() || fraction[0] == L'-' || !ParseInteger(fraction, &fractionValue)))) {
+        return false;
+    }
+    const double dScale = fraction.size() == 0 ? 1 : (fraction.size() == 1 ? 10 : (fraction.size() == 2 ? 100 : 1000));
+    *pRate = static_cast<double>(wholeValue) + static_cast<double>(fractionValue) / dScale;
+    return *pRate <= 1000;
+}
+
 // Splits "a<sep>b<sep>..." into exactly `count` int32 values.
 bool ParseInt32List(const std::wstring& text, wchar_t separator, size_t count, int64_t minimum, int32_t* pValues)
 {
@@ -98,9 +115,17 @@ TApplied ApplyHostValue(const std::wstring& option, const std::wstring& value, T
         return Applied(bValid);
     }
     if (option == L"--size" || option == L"--max") {
-        const bool bValid = ParseInt32List(value, L'x', 2, 0, values);
-        (option == L"--size" ? pOptions->iRequestedWidth : pOptions->iMaxWidth) = values[0];
-        (option == L"--size" ? pOptions->iRequestedHeight : pOptions->iMaxHeight) = values[1];
+        // "-1" (size from the capture) for --size only; W and H apart by 'x' or ','.
+        const bool bDerived = option == L"--size" && value == L"-1";
+        const wchar_t separator = value.find(L',') != std::wstring::npos ? L',' : L'x';
+        const bool bValid = bDerived || ParseInt32List(value, separator, 2, 0, values);
+        (option == L"--size" ? pOptions->iRequestedWidth : pOptions->iMaxWidth) = bDerived ? -1 : values[0];
+        (option == L"--size" ? pOptions->iRequestedHeight : pOptions->iMaxHeight) = bDerived ? -1 : values[1];
+        return Applied(bValid);
+    }
+    if (option == L"--capture-enabled") {
+        const bool bValid = ParseInRange(value, 0, 1, &number);
+        pOptions->bCaptureEnabled = number != 0;
         return Applied(bValid);
     }
     if (option == L"--monitor") {
@@ -150,19 +175,68 @@ TApplied ApplyRunValue(const std::wstring& option, const std::wstring& value, TR
     return TApplied::NotThisGroup;
 }
 
-// Applies a flag without a value; false when `option` is not one.
-bool ApplyFlag(const std::wstring& option, TRefHostOptions* pOptions)
+// The options of requesting and reading frames.
+TApplied ApplyFrameValue(const std::wstring& option, const std::wstring& value, TRefHostCommand* pCommand)
 {
+    int64_t number = 0;
+    if (option == L"--frames") {
+        const bool bValid = ParseInRange(value, 1, 10000000, &number);
+        pCommand->ui32Frames = static_cast<uint32_t>(number);
+        return Applied(bValid);
+    }
+    if (option == L"--fps") {
+        return Applied(ParseRate(value, &pCommand->dFramesPerSecond));
+    }
+    if (option == L"--png-dir") {
+        pCommand->wsPngDirectory = value;
+        return Applied(!value.empty());
+    }
+    return TApplied::NotThisGroup;
+}
+
+// Applies a flag without a value; false when `option` is not one.
+bool ApplyFlag(const std::wstring& option, TRefHostCommand* pCommand)
+{
+    TRefHostOptions& options = pCommand->options;
     if (option == L"--stretch") {
-        pOptions->bStretch = true;
+        options.bStretch = true;
     } else if (option == L"--no-mirror") {
-        pOptions->bDontMirrorFrames = true;
+        options.bDontMirrorFrames = true;
+    } else if (option == L"--cursor") {
+        options.bDrawMouseCursor = true;
+    } else if (option == L"--suppress-overlay-command") {
+        options.bSuppressOverlayCommand = true;
     } else if (option == L"--uninstall-presignalled") {
-        pOptions->bUninstallPreSignalled = true;
+        options.bUninstallPreSignalled = true;
+    } else if (option == L"--pipeline") {
+        pCommand->bPipeline = true;
+    } else if (option == L"--single-frame") {
+        pCommand->bSingleFrame = true;
+    } else if (option == L"--raw" || option == L"--y4m") {
+        pCommand->streamFormat = option == L"--raw" ? TStreamFormat::Raw : TStreamFormat::Y4m;
     } else {
         return false;
     }
     return true;
+}
+
+// The rules between options, checked once all are read.
+bool CheckCombination(TRefHostCommand* pCommand, std::wstring* pError)
+{
+    if (pCommand->bSingleFrame) {
+        pCommand->options.bCaptureEnabled = false;
+        pCommand->ui32Frames = pCommand->ui32Frames == 0 ? 1 : pCommand->ui32Frames;
+    }
+    const bool bFrameOption = pCommand->dFramesPerSecond > 0 || pCommand->bPipeline || !pCommand->wsPngDirectory.empty() ||
+                              pCommand->streamFormat != TStreamFormat::None;
+    if (pCommand->bSingleFrame && pCommand->bPipeline) {
+        *pError = L"--single-frame and --pipeline exclude each other";
+    } else if (bFrameOption && pCommand->ui32Frames == 0) {
+        *pError = L"--fps, --pipeline, --png-dir, --raw and --y4m need --frames or --single-frame";
+    } else {
+        return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -175,13 +249,21 @@ TRefHostParseResult ParseRefHostArguments(const std::vector<std::wstring>& args,
         if (option == L"--help" || option == L"-h") {
             return TRefHostParseResult::Help;
         }
-        if (ApplyFlag(option, &pCommand->options)) {
+        const TStreamFormat otherStream = option == L"--raw" ? TStreamFormat::Y4m : TStreamFormat::Raw;
+        if ((option == L"--raw" || option == L"--y4m") && pCommand->streamFormat == otherStream) {
+            *pError = L"--raw and --y4m exclude each other";
+            return TRefHostParseResult::Bad;
+        }
+        if (ApplyFlag(option, pCommand)) {
             continue;
         }
         const std::wstring value = i + 1 < args.size() ? args[i + 1] : std::wstring();
         TApplied applied = ApplyHostValue(option, value, &pCommand->options);
         if (applied == TApplied::NotThisGroup) {
             applied = ApplyRunValue(option, value, pCommand);
+        }
+        if (applied == TApplied::NotThisGroup) {
+            applied = ApplyFrameValue(option, value, pCommand);
         }
         if (applied == TApplied::NotThisGroup) {
             *pError = L"unknown option '" + option + L"'";
@@ -201,7 +283,7 @@ TRefHostParseResult ParseRefHostArguments(const std::vector<std::wstring>& args,
         *pError = L"--capturer is required (or --idle)";
         return TRefHostParseResult::Bad;
     }
-    return TRefHostParseResult::Run;
+    return CheckCombination(pCommand, pError) ? TRefHostParseResult::Run : TRefHostParseResult::Bad;
 }
 
 const char* StopMethodText(TStopMethod method)
@@ -222,29 +304,49 @@ const char* RefHostUsage()
     return "Usage: ZYRRefHost --capturer <ZYRFullscreenCapturer.exe> [options]\n"
            "       ZYRRefHost --idle <ms>\n"
            "Creates the host's frame buffer, events and mutexes, starts the capturer with this\n"
-           "process's id, waits for started-correctly, lets it run, stops it and reports its exit code.\n"
+           "process's id, waits for started-correctly, lets it run (or reads frames), stops it and\n"
+           "reports its exit code.\n"
+           "Host objects and header settings:\n"
            "  --omit <object>          leave an object out (repeatable): frame-buffer, uninstall-event,\n"
            "                           instance-mutex, started-event, first-frame-event, hud-mutex,\n"
            "                           webcam-mutex, radial-menu-mutex, webcam-background-mutex\n"
            "  --method 0|1             capture method: 0 DXGI, 1 GDI (default 1)\n"
            "  --region l,t,r,b         capture region (default all zero: whole screen)\n"
            "  --monitor <name>         monitor device name\n"
-           "  --size WxH               requested frame size (default -1x-1: from the capture)\n"
-           "  --max WxH                capacity (default 1920x1080)\n"
+           "  --size WxH|W,H|-1        requested frame size (default -1: from the capture)\n"
+           "  --max WxH|W,H            capacity (default 1920x1080)\n"
            "  --stretch                stretch instead of keeping the aspect ratio\n"
-           "  --no-mirror              frames top-down\n"
+           "  --no-mirror              frames top-down (default bottom-up)\n"
+           "  --capture-enabled 0|1    continuous capture on (default 1)\n"
+           "  --cursor                 draw the mouse cursor\n"
+           "  --suppress-overlay-command  no start command to the overlay program\n"
            "  --instance-mutex <name>  capture-frame-instance mutex name\n"
            "  --uninstall-presignalled create the uninstall event signalled\n"
+           "The run:\n"
            "  --stop uninstall|instance-mutex|end-host   how to stop the capturer (default uninstall)\n"
-           "  --run-ms <N>             run time after started-correctly (default 1000)\n"
-           "  --timeout-ms <N>         bound of each wait (default 20000)\n"
+           "  --run-ms <N>             run time after started-correctly, without --frames (default 1000)\n"
+           "  --timeout-ms <N>         bound of each wait, also of each frame's (default 20000)\n"
            "  --args <text>            replaces the capturer's arguments (\"\" = none)\n"
            "  --idle <ms>              only sleep, then exit 0 (a stand-in host process)\n"
            "  --wait-event <name>      start the capturer only once the named event exists and is set\n"
            "                           (e.g. ZYRLogServer --ready-event), within --timeout-ms\n"
            "  --signal-event <name>    set the named event when the run is over (e.g. ZYRLogServer\n"
            "                           --quit-event)\n"
+           "Frames (the capturer is stopped as --stop says once they are read):\n"
+           "  --frames <N>             read N frames in slot order, one request at a time\n"
+           "  --fps <R>                request at most R frames per second (default 0: as fast as served)\n"
+           "  --pipeline               keep all six slots requested, as a recording host does\n"
+           "  --single-frame           single-frame requests with capture disabled (N frames, default 1)\n"
+           "  --png-dir <dir>          write <dir>\\frame_0000.png, ... (RGB)\n"
+           "  --raw                    raw BGRA frames, rows top-down, on standard output\n"
+           "  --y4m                    YUV4MPEG2 (4:2:0, BT.601 limited range) on standard output\n"
            "Output lines: capturer-pid <N>; started-correctly yes after <ms> ms | started-correctly no\n"
-           "[after <ms> ms]; stop <method>; exit-code <N>. With --stop end-host the host exits 0 right\n"
-           "after \"stop end-host\". Exit code: 0 ran as asked, 1 own failure, 2 bad arguments.\n";
+           "[after <ms> ms]; with frames: frame-size <W>x<H> and\n"
+           "  stats frames=<n> fps=<x.x> first_frame_ms=<n> latency_median_ms=<x.xx> latency_p95_ms=<x.xx>\n"
+           "  latency_max_ms=<x.xx> capturer_cpu_ms=<n>\n"
+           "(the first frame, which waits for the warm-up, counts only in first_frame_ms); stop <method>;\n"
+           "exit-code <N>. With --raw or --y4m these lines go to standard error. With --stop end-host the\n"
+           "host exits right after \"stop end-host\".\n"
+           "Exit code: 0 ran as asked, 1 own failure, 2 bad arguments, 3 the capturer refused the frame\n"
+           "size (image 0 x 0), 4 frames not delivered (time-out, capturer ended, bad layout, sink).\n";
 }

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+// --raw / --y4m: a frame stream on standard output (see FrameEncoding.h).
+enum class TStreamFormat { None, Raw, Y4m };
+
 struct TRefHostCommand {
     TRefHostOptions options;
     std::wstring wsCapturerPath;
@@ -20,6 +23,14 @@ struct TRefHostCommand {
     uint32_t ui32IdleMs = 0;
     std::wstring wsWaitEvent;       // --wait-event: start the capturer only once this event is set
     std::wstring wsSignalEvent;     // --signal-event: set this event when the run is over
+    // Frames: with ui32Frames > 0 the capturer runs until that many frames were read (ui32RunMs
+    // then plays no part), without it only for ui32RunMs.
+    uint32_t ui32Frames = 0;        // --frames (--single-frame alone: 1)
+    double dFramesPerSecond = 0;    // --fps; 0: as fast as the capturer serves
+    bool bPipeline = false;         // --pipeline: all six slots requested
+    bool bSingleFrame = false;      // --single-frame: single-frame requests, capture disabled
+    std::wstring wsPngDirectory;    // --png-dir
+    TStreamFormat streamFormat = TStreamFormat::None;
 };
 
 enum class TRefHostParseResult { Run, Help, Bad };

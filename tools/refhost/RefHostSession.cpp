@@ -1,5 +1,7 @@
 #include "RefHostSession.h"
 
+#include "RefHostFrames.h"
+
 namespace {
 
 void Line(std::ostream& out, const std::string& text)
@@ -73,6 +75,18 @@ void SignalNamedEvent(const std::wstring& name)
     }
 }
 
+// The capturer's time between started-correctly and the stop: its frames, or --run-ms. The result
+// is the session's exit code when nothing else fails.
+int RunStartedCapturer(const TRefHostCommand& command, TRefHost& host, std::ostream& out, std::ostream& err,
+                       const TByteWriter& streamWriter)
+{
+    if (command.ui32Frames == 0) {
+        ::WaitForSingleObject(host.CapturerProcess(), command.ui32RunMs);
+        return 0;
+    }
+    return ReadRefHostFrames(command, host, out, err, streamWriter);
+}
+
 }  // namespace
 
 std::string ToUtf8(const std::wstring& text)
@@ -90,12 +104,15 @@ std::string ToUtf8(const std::wstring& text)
 }
 
 TRefHostSessionResult RunRefHostSession(const TRefHostCommand& command, TRefHost& host, std::ostream& out,
-                                        std::ostream& err)
+                                        std::ostream& err, const TByteWriter& streamWriter)
 {
     std::wstring error;
     if (!command.wsWaitEvent.empty() && !WaitForNamedEvent(command.wsWaitEvent, command.ui32TimeoutMs)) {
         return Failure(err, L"the event " + command.wsWaitEvent + L" was not set within " +
                                 std::to_wstring(command.ui32TimeoutMs) + L" ms");
+    }
+    if (!command.wsPngDirectory.empty() && !EnsureDirectory(command.wsPngDirectory, &error)) {
+        return Failure(err, error);
     }
     if (!host.CreateObjects(command.options, &error)) {
         return Failure(err, error);
@@ -104,15 +121,19 @@ TRefHostSessionResult RunRefHostSession(const TRefHostCommand& command, TRefHost
         return Failure(err, error);
     }
     Line(out, "capturer-pid " + std::to_string(host.CapturerProcessId()));
-    // A capturer that started gets its run time; one that did not is stopped at once. Either
-    // way one that ended by itself meanwhile is only reported.
+    // A capturer that started gets its run time or reads its frames; one that did not is stopped
+    // at once (and delivered no frames). Either way one that ended by itself meanwhile is only
+    // reported.
+    int iSessionCode = command.ui32Frames == 0 ? 0 : kExitFramesFailed;
     if (ReportStart(command, host, out)) {
-        ::WaitForSingleObject(host.CapturerProcess(), command.ui32RunMs);
+        iSessionCode = RunStartedCapturer(command, host, out, err, streamWriter);
+    } else if (command.ui32Frames != 0) {
+        Line(err, "ZYRRefHost: no frames: the capturer did not start correctly");
     }
     if (!HasEnded(host)) {
         Stop(command.stopMethod, host, out);
         if (command.stopMethod == TStopMethod::EndHost) {
-            return TRefHostSessionResult{0, true};
+            return TRefHostSessionResult{iSessionCode, true};
         }
     }
     int iExitCode = 0;
@@ -121,5 +142,5 @@ TRefHostSessionResult RunRefHostSession(const TRefHostCommand& command, TRefHost
     }
     Line(out, "exit-code " + std::to_string(iExitCode));
     SignalNamedEvent(command.wsSignalEvent);
-    return TRefHostSessionResult{0, false};
+    return TRefHostSessionResult{iSessionCode, false};
 }

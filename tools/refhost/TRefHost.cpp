@@ -78,6 +78,7 @@ void FillHeader(TFrameBufferHeader& header, const TRefHostOptions& options)
     header.bDontMirrorFrames = options.bDontMirrorFrames ? 1 : 0;
     header.bCaptureEnabled = options.bCaptureEnabled ? 1 : 0;
     header.bDrawMouseCursor = options.bDrawMouseCursor ? 1 : 0;
+    header.bSuppressOverlayCommand = options.bSuppressOverlayCommand ? 1 : 0;
     header.ui32CaptureMethod = options.ui32CaptureMethod;
     header.CaptureRegion = options.captureRegion;
     WriteHeaderWideString(header, ZYR_WIDE_FIELD(wszMonitorName), ToU16(options.wsMonitorName));

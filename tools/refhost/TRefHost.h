@@ -2,8 +2,8 @@
 // capturer (the frame buffer section with its header, the named events and mutexes), starts the
 // capturer with a host process id, watches the started-correctly event, ends the capturer in each
 // of the three ways a host can, and reports its exit code. Any object can be left out, so that each
-// start-up failure of the capturer can be produced. (Requesting and reading frames comes later and
-// builds on the same object.)
+// start-up failure of the capturer can be produced. Requesting and reading frames is TFrameClient's
+// job, over this object's section.
 //
 // Used from one thread.
 #pragma once
@@ -58,6 +58,7 @@ struct TRefHostOptions {
     bool bDontMirrorFrames = false;
     bool bCaptureEnabled = true;
     bool bDrawMouseCursor = false;
+    bool bSuppressOverlayCommand = false;
 
     void Omit(THostObject object) { ui32Omit |= 1u << static_cast<uint32_t>(object); }
     bool IsOmitted(THostObject object) const { return (ui32Omit >> static_cast<uint32_t>(object)) & 1u; }
@@ -86,6 +87,10 @@ public:
 
     // The header in the section; null when the frame buffer was omitted.
     TFrameBufferHeader* Header() const { return viewFrameBuffer.As<TFrameBufferHeader>(); }
+    // The whole section as this host maps it (ui64SectionSize bytes, starting with the header);
+    // null and 0 when the frame buffer was omitted or is undersized. Valid while the host lives.
+    uint8_t* SectionBytes() const { return viewFrameBuffer.Bytes(); }
+    uint64_t SectionSize() const { return viewFrameBuffer.Size(); }
 
     // Starts the capturer: command line "<exe>" <host pid> [extra], where host pid is this
     // process's id unless hostPid is non-zero. argsOverride, when non-null, replaces everything

@@ -89,6 +89,59 @@ std::vector<GoodCase> GoodCases()
              EXPECT_TRUE(c.bIdle);
              EXPECT_EQ(c.ui32IdleMs, 600000u);
          }},
+        {"no frames by default", {L"--capturer", kExe},
+         [](const TRefHostCommand& c) {
+             EXPECT_EQ(c.ui32Frames, 0u);
+             EXPECT_EQ(c.dFramesPerSecond, 0);
+             EXPECT_FALSE(c.bPipeline);
+             EXPECT_FALSE(c.bSingleFrame);
+             EXPECT_TRUE(c.wsPngDirectory.empty());
+             EXPECT_EQ(c.streamFormat, TStreamFormat::None);
+             EXPECT_TRUE(c.options.bCaptureEnabled);
+             EXPECT_FALSE(c.options.bDrawMouseCursor);
+             EXPECT_FALSE(c.options.bSuppressOverlayCommand);
+         }},
+        {"frames", {L"--capturer", kExe, L"--frames", L"120", L"--fps", L"29.97", L"--pipeline", L"--png-dir", L"C:\\out", L"--y4m"},
+         [](const TRefHostCommand& c) {
+             EXPECT_EQ(c.ui32Frames, 120u);
+             EXPECT_DOUBLE_EQ(c.dFramesPerSecond, 29.97);
+             EXPECT_TRUE(c.bPipeline);
+             EXPECT_EQ(c.wsPngDirectory, L"C:\\out");
+             EXPECT_EQ(c.streamFormat, TStreamFormat::Y4m);
+             EXPECT_TRUE(c.options.bCaptureEnabled);
+         }},
+        {"raw stream at a whole rate", {L"--capturer", kExe, L"--frames", L"1", L"--raw", L"--fps", L"60"},
+         [](const TRefHostCommand& c) {
+             EXPECT_EQ(c.streamFormat, TStreamFormat::Raw);
+             EXPECT_DOUBLE_EQ(c.dFramesPerSecond, 60);
+         }},
+        {"single frame disables capture", {L"--capture-enabled", L"1", L"--capturer", kExe, L"--single-frame"},
+         [](const TRefHostCommand& c) {
+             EXPECT_TRUE(c.bSingleFrame);
+             EXPECT_EQ(c.ui32Frames, 1u);
+             EXPECT_FALSE(c.options.bCaptureEnabled);
+         }},
+        {"single frames, several", {L"--capturer", kExe, L"--single-frame", L"--frames", L"3"},
+         [](const TRefHostCommand& c) { EXPECT_EQ(c.ui32Frames, 3u); }},
+        {"capture disabled, cursor, no overlay command",
+         {L"--capturer", kExe, L"--capture-enabled", L"0", L"--cursor", L"--suppress-overlay-command"},
+         [](const TRefHostCommand& c) {
+             EXPECT_FALSE(c.options.bCaptureEnabled);
+             EXPECT_TRUE(c.options.bDrawMouseCursor);
+             EXPECT_TRUE(c.options.bSuppressOverlayCommand);
+         }},
+        {"size from the capture", {L"--capturer", kExe, L"--size", L"640x360", L"--size", L"-1"},
+         [](const TRefHostCommand& c) {
+             EXPECT_EQ(c.options.iRequestedWidth, -1);
+             EXPECT_EQ(c.options.iRequestedHeight, -1);
+         }},
+        {"sizes with a comma", {L"--capturer", kExe, L"--size", L"640,360", L"--max", L"1280,720"},
+         [](const TRefHostCommand& c) {
+             EXPECT_EQ(c.options.iRequestedWidth, 640);
+             EXPECT_EQ(c.options.iRequestedHeight, 360);
+             EXPECT_EQ(c.options.iMaxWidth, 1280);
+             EXPECT_EQ(c.options.iMaxHeight, 720);
+         }},
         {"events to wait for and to signal", {L"--capturer", kExe, L"--wait-event", L"ready", L"--signal-event", L"quit"},
          [](const TRefHostCommand& c) {
              EXPECT_EQ(c.wsWaitEvent, L"ready");
@@ -139,6 +192,25 @@ TEST(RefHostCommandLine, RefusesWithAReason)
         {"huge idle", {L"--idle", L"99999999999999999999"}, L"--idle"},
         {"empty wait event", {L"--capturer", kExe, L"--wait-event", L""}, L"--wait-event"},
         {"empty instance mutex", {L"--capturer", kExe, L"--instance-mutex", L""}, L"--instance-mutex"},
+        {"zero frames", {L"--capturer", kExe, L"--frames", L"0"}, L"'0' for --frames"},
+        {"frames word", {L"--capturer", kExe, L"--frames", L"many"}, L"--frames"},
+        {"negative rate", {L"--capturer", kExe, L"--frames", L"2", L"--fps", L"-1"}, L"--fps"},
+        {"rate above 1000", {L"--capturer", kExe, L"--frames", L"2", L"--fps", L"1000.5"}, L"--fps"},
+        {"rate with four decimals", {L"--capturer", kExe, L"--frames", L"2", L"--fps", L"29.9700"}, L"--fps"},
+        {"rate without digits after the point", {L"--capturer", kExe, L"--frames", L"2", L"--fps", L"30."}, L"--fps"},
+        {"rate without digits before the point", {L"--capturer", kExe, L"--frames", L"2", L"--fps", L".5"}, L"--fps"},
+        {"rate word", {L"--capturer", kExe, L"--frames", L"2", L"--fps", L"fast"}, L"--fps"},
+        {"raw and y4m", {L"--capturer", kExe, L"--frames", L"2", L"--raw", L"--y4m"}, L"--raw and --y4m"},
+        {"y4m and raw", {L"--capturer", kExe, L"--frames", L"2", L"--y4m", L"--raw"}, L"--raw and --y4m"},
+        {"single frame pipelined", {L"--capturer", kExe, L"--single-frame", L"--pipeline"}, L"exclude each other"},
+        {"pipeline without frames", {L"--capturer", kExe, L"--pipeline"}, L"need --frames"},
+        {"png without frames", {L"--capturer", kExe, L"--png-dir", L"x"}, L"need --frames"},
+        {"rate without frames", {L"--capturer", kExe, L"--fps", L"30"}, L"need --frames"},
+        {"stream without frames", {L"--capturer", kExe, L"--y4m"}, L"need --frames"},
+        {"empty png directory", {L"--capturer", kExe, L"--frames", L"2", L"--png-dir", L""}, L"--png-dir"},
+        {"capture enabled 2", {L"--capturer", kExe, L"--capture-enabled", L"2"}, L"'2' for --capture-enabled"},
+        {"size -2", {L"--capturer", kExe, L"--size", L"-2"}, L"--size"},
+        {"max -1", {L"--capturer", kExe, L"--max", L"-1"}, L"--max"},
     };
     for (const BadCase& c : cases) {
         SCOPED_TRACE(c.name);

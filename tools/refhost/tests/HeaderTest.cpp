@@ -65,6 +65,7 @@ TRefHostOptions CustomOptions()
     options.bDontMirrorFrames = true;
     options.bCaptureEnabled = false;
     options.bDrawMouseCursor = true;
+    options.bSuppressOverlayCommand = true;
     return options;
 }
 
@@ -85,6 +86,7 @@ std::vector<HeaderCase> Cases()
           {32, Int32s({2560, 1441})},
           {680, {1}},
           {26688, Utf16z(L"Instance\u00e9Name")},
+          {27393, {1}},
           {27496, {1}},
           {197004, LittleEndian(0)},
           {197008, Int32s({-1920, -8, 1280, 1032})},

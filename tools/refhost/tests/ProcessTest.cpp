@@ -65,6 +65,8 @@ TEST(RefHostTool, ExitCodes)
         {"unknown option", L"--capturer x.exe --frobnicate", 2},
         {"missing value", L"--capturer x.exe --run-ms", 2},
         {"capturer that cannot start", L"--capturer Z:\\no\\such\\capturer.exe --timeout-ms 1000", 1},
+        {"frames from a capturer that cannot start", L"--capturer Z:\\no\\such\\capturer.exe --frames 3 --raw", 1},
+        {"two streams", L"--capturer x.exe --frames 3 --raw --y4m", 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
