@@ -17,6 +17,7 @@ constexpr size_t kImageWidthOffset = offsetof(TFrameBufferHeader, iImageWidth);
 constexpr size_t kImageHeightOffset = offsetof(TFrameBufferHeader, iImageHeight);
 constexpr size_t kSingleFrameStateOffset = offsetof(TFrameBufferHeader, iSingleFrameState);
 constexpr size_t kDontMirrorOffset = offsetof(TFrameBufferHeader, bDontMirrorFrames);
+constexpr size_t kCaptureInvalidatedOffset = offsetof(TFrameBufferHeader, bCaptureInvalidated);
 // The 32-bit fields accessed atomically are naturally aligned in the packed header.
 static_assert(kSourceWidthOffset % 4 == 0 && kSourceHeightOffset % 4 == 0 && kTimestampsOffset % 4 == 0 && kImageWidthOffset % 4 == 0 && kImageHeightOffset % 4 == 0 &&
               kSingleFrameStateOffset % 4 == 0);
@@ -148,6 +149,10 @@ TFrameResult TFrameClient::WaitReady(uint32_t slot, uint32_t ui32TimeoutMs, HAND
             return TFrameResult::Ok;
         }
         if (state == TSlotState::SizeRefused) {
+            return TFrameResult::SizeRefused;
+        }
+        // A capture thread that refused the size ends at once and marks the capture invalidated.
+        if (LooksRefused() && Shared<uint8_t>(pHeaderBytes, kCaptureInvalidatedOffset).load(std::memory_order_acquire)) {
             return TFrameResult::SizeRefused;
         }
         if (::GetTickCount64() - ullStart >= ui32TimeoutMs) {
