@@ -148,8 +148,9 @@ TCapturerRun EndToEnd::Finish()
     pDrainer->Flush();
     for (const TLogRecord& entry : pDrainer->Records()) {
         EXPECT_FALSE(entry.bMalformed) << entry.strProblem;
-        if (!entry.bMalformed && entry.record.fields.ui32ProcessId == run.dwProcessId) {
-            run.records.push_back(entry.record);
+        if (!entry.bMalformed) {
+            (entry.record.fields.ui32ProcessId == run.dwProcessId ? run.records : run.otherRecords)
+                .push_back(entry.record);
         }
     }
     pDrainer->Clear();

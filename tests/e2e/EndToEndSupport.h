@@ -26,6 +26,9 @@ struct TCapturerRun {
     bool bStartedCorrectly = false;
     DWORD dwProcessId = 0;
     std::vector<zyrlog::TDecodedRecord> records;  // the capturer's own, in ring order
+    // Records of other processes served by the same log server (the overlay program beside the
+    // capturer), in ring order.
+    std::vector<zyrlog::TDecodedRecord> otherRecords;
 
     std::vector<std::string> Texts() const;
     // Index of the first record whose text equals `text`, or -1.

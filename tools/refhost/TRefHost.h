@@ -114,6 +114,9 @@ public:
     // Waits for the capturer to end; true with its exit code (as a signed int) when it did.
     bool WaitCapturerExit(DWORD timeoutMs, int* pExitCode);
     HANDLE CapturerProcess() const { return hCapturerProcess.Get(); }
+    // The first-frame-captured event (manual-reset; null when left out): a host resets it and
+    // waits for the next frame.
+    HANDLE FirstFrameEvent() const { return hFirstFrameEvent.Get(); }
     DWORD CapturerProcessId() const { return dwCapturerProcessId; }
     // Starts that Wine's loader lost (ERROR_INTERNAL_ERROR) and StartCapturer repeated.
     uint32_t StartRetries() const { return ui32StartRetries; }
