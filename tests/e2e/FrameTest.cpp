@@ -291,6 +291,90 @@ TEST_F(Frames, CapacityRefusalShowsNoSizeAndWritesNoFrames)
     EXPECT_GE(run.Find(kThread + " exit"), 0);
 }
 
+// The records of one other process whose text starts with `prefix`.
+std::vector<std::string> OtherTexts(const TCapturerRun& run, const std::string& prefix)
+{
+    std::vector<std::string> texts;
+    for (const auto& record : run.otherRecords) {
+        if (record.strText.rfind(prefix, 0) == 0) {
+            texts.push_back(record.strText);
+        }
+    }
+    return texts;
+}
+
+// Moves fullscreenoverlay.exe away from the capturer's folder for one test, and back.
+class OverlayProgramHidden {
+public:
+    OverlayProgramHidden()
+    {
+        const std::wstring capturer = CapturerPath();
+        wsPath = capturer.substr(0, capturer.find_last_of(L"\\/") + 1) + L"fullscreenoverlay.exe";
+        wsHidden = wsPath + L".hidden";
+        bMoved = ::MoveFileExW(wsPath.c_str(), wsHidden.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+    }
+    ~OverlayProgramHidden()
+    {
+        if (bMoved) {
+            ::MoveFileExW(wsHidden.c_str(), wsPath.c_str(), MOVEFILE_REPLACE_EXISTING);
+        }
+    }
+    bool Moved() const { return bMoved; }
+
+private:
+    std::wstring wsPath;
+    std::wstring wsHidden;
+    bool bMoved = false;
+};
+
+TEST_F(Frames, OverlayProgramGetsItsStartCommandOnceAfterSuppressionAndEndsWithTheCapture)
+{
+    TRefHostOptions options = GdiOptions();
+    options.bSuppressOverlayCommand = true;
+    StartFrames(options);
+    TFramePicture picture;
+    uint32_t ui32Timestamp = 0;
+    for (uint32_t slot = 0; slot < 3; ++slot) {
+        ASSERT_EQ(Frame(slot, &picture, &ui32Timestamp), TFrameResult::Ok);
+    }
+    EXPECT_EQ(pHost->Header()->ui32OverlayCommand, 0u) << "no command while suppressed";
+    pHost->Header()->bSuppressOverlayCommand = 0;
+    for (uint32_t slot = 3; slot < 8; ++slot) {
+        ASSERT_EQ(Frame(slot % 6, &picture, &ui32Timestamp), TFrameResult::Ok);
+    }
+    EXPECT_EQ(pHost->Header()->ui32OverlayCommand, 1u);
+    EXPECT_EQ(pHost->Header()->ui32OverlayCommandStatus, 1u) << "the overlay program answered";
+    EXPECT_EQ(pHost->Header()->bOverlayStatus, 1) << "the overlay program is up";
+    const TCapturerRun run = Stop();
+    ASSERT_FALSE(run.otherRecords.empty()) << "the overlay program logs through the same server";
+    const DWORD dwOverlayId = run.otherRecords.front().fields.ui32ProcessId;
+    EXPECT_EQ(OtherTexts(run, "fullscreenoverlay started for capturer "),
+              std::vector<std::string>{"fullscreenoverlay started for capturer " + std::to_string(run.dwProcessId)});
+    EXPECT_EQ(OtherTexts(run, "fullscreenoverlay command "), std::vector<std::string>{"fullscreenoverlay command 1 status 1"});
+    EXPECT_GE(run.Find("TZYRFullscreenCapturer::TerminateFullscreenOverlay"), 0);
+    // The overlay program is gone once the capture has ended.
+    TKernelHandle hOverlay(::OpenProcess(SYNCHRONIZE, FALSE, dwOverlayId));
+    if (hOverlay) {
+        EXPECT_EQ(::WaitForSingleObject(hOverlay.Get(), kWaitMs), WAIT_OBJECT_0);
+    }
+}
+
+TEST_F(Frames, MissingOverlayProgramIsReportedAndCaptureGoesOn)
+{
+    OverlayProgramHidden hidden;
+    ASSERT_TRUE(hidden.Moved());
+    StartFrames(GdiOptions());
+    TFramePicture picture;
+    uint32_t ui32Timestamp = 0;
+    for (uint32_t slot = 0; slot < 2; ++slot) {
+        ASSERT_EQ(Frame(slot, &picture, &ui32Timestamp), TFrameResult::Ok);
+    }
+    const TCapturerRun run = Stop();
+    EXPECT_GE(run.Find("TZYRFullscreenCapturer::StartFullscreenOverlay ShellExecuteEx error 2"), 0);
+    EXPECT_GE(run.Find("TZYRFullscreenCapturer::StartFullscreenOverlay exit with 0"), 0);
+    EXPECT_TRUE(run.otherRecords.empty());
+}
+
 // Scaled frames over the smooth pattern, whose neighbours differ by at most one step.
 class ScaledFrames : public Frames {
 protected:
