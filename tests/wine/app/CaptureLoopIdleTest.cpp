@@ -13,22 +13,25 @@ namespace {
 
 using namespace looptest;
 
-const std::string kResolutionChanged = LoopLine("screen resolution has been changed to 1280x720");
 const std::string kMonitorChanged = LoopLine("monitor has been changed from \\\\.\\DISPLAY1 to \\\\.\\DISPLAY2");
 
-struct RegionCase {
+struct ResolutionCase {
     const char* name;
     THooksRect region;
-};
-
-const RegionCase kRegions[] = {
-    {"whole screen", {0, 0, 0, 0}},
-    {"region", {100, 100, 1000, 700}},
+    int32_t width;  // the display's new size
+    int32_t height;
+    int32_t imageWidth;  // of the layout made at the start
 };
 
 TEST(CaptureLoopIdle, ResolutionChangeIsReportedOnEveryIdlePass)
 {
-    for (const RegionCase& c : kRegions) {
+    const ResolutionCase cases[] = {
+        {"whole screen", {0, 0, 0, 0}, 1280, 720, 1920},
+        {"region", {100, 100, 1000, 700}, 1280, 720, 896},
+        {"height only", {0, 0, 0, 0}, 1920, 1200, 1920},
+        {"width only", {100, 100, 1000, 700}, 2560, 1080, 896},
+    };
+    for (const ResolutionCase& c : cases) {
         SCOPED_TRACE(c.name);
         LoopHarness h;
         ASSERT_TRUE(h.Made());
@@ -38,17 +41,20 @@ TEST(CaptureLoopIdle, ResolutionChangeIsReportedOnEveryIdlePass)
         ASSERT_TRUE(WaitUntil([&] { return h.probe->CurrentSizeQueries() >= 3; }));
         EXPECT_EQ(0, h.CaptureInvalidated());
 
-        h.probe->SetCurrentSize(1280, 720);
+        h.probe->SetCurrentSize(c.width, c.height);
         ASSERT_TRUE(WaitUntil([&] { return h.CaptureInvalidated() != 0; }));
         const uint32_t queries = h.probe->CurrentSizeQueries();
         ASSERT_TRUE(WaitUntil([&] { return h.probe->CurrentSizeQueries() >= queries + 2; }));
         h.Stop();
 
         const std::vector<TLoggedLine> lines = h.Lines();
-        EXPECT_GE(CountLines(lines, 0, kResolutionChanged), 2u);
+        const std::string changed = LoopLine("screen resolution has been changed to " + std::to_string(c.width) +
+                                             "x" + std::to_string(c.height));
+        EXPECT_GE(CountLines(lines, 0, changed), 2u);
         EXPECT_EQ(0u, CountText(lines, kMonitorChanged));
         // The layout of the start stays.
         EXPECT_EQ(1u, h.probe->ParameterCalls().size());
+        EXPECT_EQ(c.imageWidth, h.Header().iImageWidth);
     }
 }
 
@@ -77,7 +83,7 @@ TEST(CaptureLoopIdle, MonitorChangeIsReportedForTheWholeScreen)
 
     const std::vector<TLoggedLine> lines = h.Lines();
     EXPECT_GE(CountLines(lines, 3, kMonitorChanged), 2u);
-    EXPECT_EQ(0u, CountText(lines, kResolutionChanged));
+    EXPECT_EQ(0u, CountText(lines, LoopLine("screen resolution has been changed to 1280x720")));
     // The name in the header stays the one of the start.
     EXPECT_EQ(u"\\\\.\\DISPLAY1", h.MonitorName());
 }
