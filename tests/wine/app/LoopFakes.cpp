@@ -69,6 +69,35 @@ std::vector<FrameCall> CapturerProbe::Frames() const
     return frames;
 }
 
+std::vector<WebCamCall> CapturerProbe::WebCamCalls() const
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return webCamCalls;
+}
+
+std::vector<uint64_t> CapturerProbe::SharedHandles() const
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return sharedHandles;
+}
+
+namespace {
+uint32_t LoadInUse(const std::atomic<const uint32_t*>& pField)
+{
+    const uint32_t* p = pField.load();
+    return p == nullptr ? 0xFFFFFFFFu : std::atomic_ref<const uint32_t>(*p).load();
+}
+
+uint32_t FirstPixel(const uint8_t* pImage)
+{
+    uint32_t pixel = 0;
+    if (pImage != nullptr) {
+        std::memcpy(&pixel, pImage, 4);
+    }
+    return pixel;
+}
+}  // namespace
+
 FakeLoopCapturer::FakeLoopCapturer(std::shared_ptr<CapturerProbe> probe)
     : TBaseFullscreenCapturer(::GetModuleHandleW(nullptr)), pProbe(std::move(probe))
 {
@@ -149,6 +178,37 @@ void FakeLoopCapturer::GetScreenImageInternal(const TAreaView& destination, bool
     }
     WriteRows(destination, frame, half, destination.ui32Rows);
     pProbe->nCompleted.store(frame);
+}
+
+void FakeLoopCapturer::UpdateWebCam(const uint8_t* pImage, int32_t iWidth, int32_t iHeight, uint32_t ui32Stride,
+                                    THooksRect destination, const void* pShaderData, uint32_t ui32ShaderDataSize)
+{
+    WebCamCall call{false, FirstPixel(pImage), iWidth, iHeight, ui32Stride, ToRect(destination), {},
+                    LoadInUse(pProbe->pWebCamInUse)};
+    if (pShaderData != nullptr) {
+        const float* pFloats = static_cast<const float*>(pShaderData);
+        call.shaderData.assign(pFloats, pFloats + ui32ShaderDataSize / sizeof(float));
+    }
+    std::lock_guard<std::mutex> guard(pProbe->lock);
+    pProbe->webCamCalls.push_back(std::move(call));
+}
+
+void FakeLoopCapturer::UpdateWebCamBackground(const uint8_t* pImage, int32_t iWidth, int32_t iHeight,
+                                              uint32_t ui32Stride, THooksRect destination)
+{
+    WebCamCall call{true, FirstPixel(pImage), iWidth, iHeight, ui32Stride, ToRect(destination), {},
+                    LoadInUse(pProbe->pBackgroundInUse)};
+    std::lock_guard<std::mutex> guard(pProbe->lock);
+    pProbe->webCamCalls.push_back(std::move(call));
+}
+
+void FakeLoopCapturer::OpenSharedHandle(HANDLE hShared, ID3D11Texture2D** ppTexture)
+{
+    {
+        std::lock_guard<std::mutex> guard(pProbe->lock);
+        pProbe->sharedHandles.push_back(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(hShared)));
+    }
+    TBaseFullscreenCapturer::OpenSharedHandle(hShared, ppTexture);
 }
 
 void FakeLoopCapturer::WriteRows(const TAreaView& destination, uint32_t frame, uint32_t firstRow,

@@ -55,6 +55,18 @@ struct FrameCall {
     Rect source;  // the capturer's source rectangle at the time of the call
 };
 
+// One UpdateWebCam or UpdateWebCamBackground call.
+struct WebCamCall {
+    bool bBackground;
+    uint32_t ui32FirstPixel;  // read from the image the call was given
+    int32_t iWidth;
+    int32_t iHeight;
+    uint32_t ui32Stride;
+    Rect target;
+    std::vector<float> shaderData;  // webcam only
+    uint32_t ui32InUseSeen;         // the area's ui32InUse during the call
+};
+
 class CapturerProbe {
 public:
     CapturerProbe();
@@ -77,6 +89,12 @@ public:
     std::vector<std::wstring> InitializeNames() const;
     std::vector<ParametersCall> ParameterCalls() const;
     std::vector<FrameCall> Frames() const;
+    std::vector<WebCamCall> WebCamCalls() const;
+    std::vector<uint64_t> SharedHandles() const;  // OpenSharedHandle's handle values, in order
+
+    // The ui32InUse fields the webcam calls report (in the test's view of the header).
+    std::atomic<const uint32_t*> pWebCamInUse{nullptr};
+    std::atomic<const uint32_t*> pBackgroundInUse{nullptr};
 
 private:
     friend class FakeLoopCapturer;
@@ -94,6 +112,8 @@ private:
     std::vector<std::wstring> initializeNames;
     std::vector<ParametersCall> parameterCalls;
     std::vector<FrameCall> frames;
+    std::vector<WebCamCall> webCamCalls;
+    std::vector<uint64_t> sharedHandles;
 };
 
 class FakeLoopCapturer final : public TBaseFullscreenCapturer {
@@ -109,8 +129,12 @@ public:
                               bool bDrawOverlays) override;
     void GetScreenImageInternal(const TAreaView& destination, bool bDontMirrorFrames,
                                 ID3D11Texture2D* pTexture) override;
-    void UpdateWebCam(const uint8_t*, int32_t, int32_t, uint32_t, THooksRect, const void*, uint32_t) override {}
-    void UpdateWebCamBackground(const uint8_t*, int32_t, int32_t, uint32_t, THooksRect) override {}
+    void UpdateWebCam(const uint8_t* pImage, int32_t iWidth, int32_t iHeight, uint32_t ui32Stride,
+                      THooksRect destination, const void* pShaderData, uint32_t ui32ShaderDataSize) override;
+    void UpdateWebCamBackground(const uint8_t* pImage, int32_t iWidth, int32_t iHeight, uint32_t ui32Stride,
+                                THooksRect destination) override;
+    // Records the handle and hands out no texture: the slot then goes through shared memory.
+    void OpenSharedHandle(HANDLE hShared, ID3D11Texture2D** ppTexture) override;
 
 private:
     void WriteRows(const TAreaView& destination, uint32_t frame, uint32_t firstRow, uint32_t endRow) const;

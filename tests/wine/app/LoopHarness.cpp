@@ -77,7 +77,7 @@ size_t CountText(const std::vector<TLoggedLine>& lines, const std::string& text)
 LoopHarness::LoopHarness(const std::wstring& sectionName)
     : probe(std::make_shared<CapturerProbe>()),
       env(probe),
-      firstFrameEvent(nullptr, true, false, nullptr),
+      pFirstFrameEvent(std::make_unique<TZYREvent>(nullptr, true, false, nullptr)),
       hEnded(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
     const uint32_t n = g_nSection.fetch_add(1);
@@ -99,8 +99,8 @@ LoopHarness::LoopHarness(const std::wstring& sectionName)
         mutexes[key] = std::make_shared<TZYRMutex>(name.c_str());
         EXPECT_NE(nullptr, mutexes[key]->Get()) << "access mutex " << key;
     }
-    EXPECT_NE(nullptr, firstFrameEvent.Get());
-    bMade = view && mutexes.size() == 4 && firstFrameEvent.Get() != nullptr &&
+    EXPECT_NE(nullptr, pFirstFrameEvent->Get());
+    bMade = view && mutexes.size() == 4 && pFirstFrameEvent->Get() != nullptr &&
             std::all_of(mutexes.begin(), mutexes.end(), [](const auto& entry) { return entry.second->Get(); });
     if (!bMade) {
         return;
@@ -142,6 +142,23 @@ std::u16string LoopHarness::MonitorName() const
     return name;
 }
 
+void LoopHarness::UseFirstFrameEventWithoutHandle()
+{
+    const std::wstring name = PrivateName(L"NoSuchEvent", g_nSection.fetch_add(1));
+    pFirstFrameEvent = std::make_unique<TZYREvent>(EVENT_MODIFY_STATE, name.c_str());
+    EXPECT_EQ(nullptr, pFirstFrameEvent->Get());
+}
+
+bool LoopHarness::HoldAccessMutex(int key) const
+{
+    return ::WaitForSingleObject(hMutexes.at(static_cast<size_t>(key)).Get(), 0) == WAIT_OBJECT_0;
+}
+
+void LoopHarness::ReleaseAccessMutex(int key) const
+{
+    ::ReleaseMutex(hMutexes.at(static_cast<size_t>(key)).Get());
+}
+
 void LoopHarness::Start(uint32_t nCaptureMethod)
 {
     ASSERT_TRUE(bMade);
@@ -151,7 +168,7 @@ void LoopHarness::Start(uint32_t nCaptureMethod)
     resources.nCaptureMethod = nCaptureMethod;
     resources.pFrameBuffer = &frameBuffer;
     resources.pAccessMutexes = &mutexes;
-    resources.pTheFirstFrameCapturedEvent = &firstFrameEvent;
+    resources.pTheFirstFrameCapturedEvent = pFirstFrameEvent.get();
     resources.pTerminate = &bTerminate;
     logMark = LogMark();
     pLoop = std::make_unique<TCaptureScreenLoop>(resources, env);
@@ -251,9 +268,15 @@ uint32_t LoopHarness::OverlayCommandStatus() const
         .load();
 }
 
+void LoopHarness::SetSharedTextureHandle(size_t slot, uint64_t handle) const
+{
+    const size_t offset = offsetof(TFrameBufferHeader, ui64SharedTextureHandles) + slot * sizeof(uint64_t);
+    std::atomic_ref<uint64_t>(*Field<uint64_t>(offset)).store(handle);
+}
+
 bool LoopHarness::FirstFrameEventSet() const
 {
-    return ::WaitForSingleObject(firstFrameEvent.Get(), 0) == WAIT_OBJECT_0;
+    return ::WaitForSingleObject(pFirstFrameEvent->Get(), 0) == WAIT_OBJECT_0;
 }
 
 ::testing::AssertionResult LoopHarness::Serve(size_t slot) const

@@ -60,6 +60,13 @@ public:
     void SetMonitorName(const std::u16string& name) const;
     std::u16string MonitorName() const;
 
+    // Before Start: the loop gets a first-frame event object whose open failed (a null handle).
+    void UseFirstFrameEventWithoutHandle();
+    // The test thread takes (or releases) the access mutex of `key`; the loop's zero-time-out
+    // waits then fail while it is held.
+    bool HoldAccessMutex(int key) const;
+    void ReleaseAccessMutex(int key) const;
+
     // Opens the section as the product does and starts the run; the log mark is taken here.
     void Start(uint32_t nCaptureMethod = 1);
     // Until the run passed its start-up (its first sleep) or ended; false after kWaitMs.
@@ -99,22 +106,25 @@ public:
     // The frame number whose low byte the slot's first pixel carries, from the capturer's calls.
     uint32_t FrameInSlot(size_t slot) const;
 
-    std::shared_ptr<CapturerProbe> probe;
-    FakeEnvironment env;
+    void SetSharedTextureHandle(size_t slot, uint64_t handle) const;
 
-private:
+    // A header field of the test's view by its offset (packed fields cannot be bound directly).
     template <class T>
     T* Field(size_t offset) const
     {
         return reinterpret_cast<T*>(view.Bytes() + offset);
     }
 
+    std::shared_ptr<CapturerProbe> probe;
+    FakeEnvironment env;
+
+private:
     bool bMade = false;
     TKernelHandle hSection;
     TMappedView view;
     std::vector<TKernelHandle> hMutexes;
     TSharedFrameBuffer::TAccessMutexes mutexes;
-    TZYREvent firstFrameEvent;
+    std::unique_ptr<TZYREvent> pFirstFrameEvent;
     std::wstring wsSectionName;
     std::atomic<bool> bTerminate{false};
     TSharedFrameBuffer frameBuffer;
