@@ -1,40 +1,65 @@
 #!/usr/bin/env bash
-# The main job: runs the capturer under the reference host on a virtual display, with the log
-# server printing every line the capturer logs (level 2), and reports the capturer's exit code.
-#   usage: scripts/run.sh [extra ZYRRefHost options, e.g. --run-ms 3000 --stop end-host]
-# The log also lands in build/run/capturer.log (text) and build/run/capturer.jsonl is not kept.
+# The main job: captures the virtual display through the reference host and writes the frames.
+# Builds the capturer and the tools, starts a private Xvfb (1920x1080) with ZYRScene's pattern on
+# it, a log server for the capturer's folder and the reference host, which starts the capturer
+# (GDI, whole screen, 1:1), requests ZYR_FRAMES frames (default 30) slot by slot, writes them as PNG
+# files and prints a statistics line; then everything is stopped again.
+#   usage: scripts/run.sh [extra ZYRRefHost options, e.g. --no-mirror --size 1280,720 --pipeline]
+# Frames: build/run/frames/frame_NNNN.png; the capturer's log: build/run/capturer.log.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 export ZYR_BUILD_DIR="${ZYR_BUILD_DIR:-$root/build}"
-mkdir -p "$ZYR_BUILD_DIR/run"
+frames="${ZYR_FRAMES:-30}"
+out="$ZYR_BUILD_DIR/run"
+mkdir -p "$out"
 scripts/deps.sh
 
-cmake -S . -B "$ZYR_BUILD_DIR/w64-run" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZYR_BUILD_TESTS=OFF >/dev/null
-ninja -C "$ZYR_BUILD_DIR/w64-run" ZYRFullscreenCapturer ZYRLogServer ZYRRefHost
+bin="$ZYR_BUILD_DIR/w64-run"
+cmake -S . -B "$bin" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+  -DCMAKE_BUILD_TYPE=Release -DZYR_BUILD_TESTS=OFF >/dev/null
+ninja -C "$bin" ZYRFullscreenCapturer fullscreenoverlay ZYRLogServer ZYRRefHost ZYRScene ZYRSceneCtl
 
 . scripts/wine-env.sh
 
-bin="$ZYR_BUILD_DIR/w64-run"
 winpath() { echo "Z:$(echo "$1" | tr '/' '\\')"; }
-capturer=$(winpath "$bin/src/ZYRFullscreenCapturer.exe")
-log="$ZYR_BUILD_DIR/run/capturer.log"
+names="zyr-run-$$"
+ctl="$bin/tools/scene/ZYRSceneCtl.exe"
+log="$out/capturer.log"
+rm -rf "$out/frames"
 : >"$log"
 
-wine "$bin/tools/logserver/ZYRLogServer.exe" --prefix "$(winpath "$bin/src/")" --name zyr --level 2 \
-  --ready-event zyr-run-ready --quit-event zyr-run-quit --out "$(winpath "$log")" &
-server=$!
-tail -f "$log" &
-tailer=$!
+scene_pid=""
+server_pid=""
+stop_all() {
+  if [ -n "$scene_pid" ]; then
+    wine "$ctl" set "$names-scene-quit" >/dev/null 2>&1 || true
+    wait "$scene_pid" 2>/dev/null || true
+  fi
+  if [ -n "$server_pid" ]; then
+    wine "$ctl" set "$names-log-quit" >/dev/null 2>&1 || true
+    wait "$server_pid" 2>/dev/null || true
+  fi
+  zyr_wine_cleanup
+}
+trap stop_all EXIT
+
+wine "$bin/tools/scene/ZYRScene.exe" --pattern coords --ready-event "$names-scene-ready" \
+  --quit-event "$names-scene-quit" &
+scene_pid=$!
+# The first window of a fresh Wine session waits for Wine's desktop process: a generous bound.
+wine "$ctl" wait "$names-scene-ready" 120000 || { echo "run: the scene did not show its pattern" >&2; exit 1; }
+
+wine "$bin/tools/logserver/ZYRLogServer.exe" --prefix "$(winpath "$bin/src/")" --name zyr --level 0 \
+  --ready-event "$names-log-ready" --quit-event "$names-log-quit" --out "$(winpath "$log")" &
+server_pid=$!
 
 set +e
-wine "$bin/tools/refhost/ZYRRefHost.exe" --capturer "$capturer" --wait-event zyr-run-ready \
-  --signal-event zyr-run-quit --run-ms 2000 "$@"
+wine "$bin/tools/refhost/ZYRRefHost.exe" --capturer "$(winpath "$bin/src/ZYRFullscreenCapturer.exe")" \
+  --wait-event "$names-log-ready" --method 1 --frames "$frames" --png-dir "$(winpath "$out/frames")" "$@"
 host_status=$?
 set -e
-wait "$server" || true
-kill "$tailer" 2>/dev/null || true
-wait "$tailer" 2>/dev/null || true
-echo "run: reference host exited $host_status; capturer log in $log ($(wc -l <"$log") lines)"
+count=$(find "$out/frames" -name 'frame_*.png' 2>/dev/null | wc -l)
+echo "run: reference host exited $host_status; $count PNG frames in $out/frames;" \
+  "capturer log in $log ($(wc -l <"$log") lines, $(grep -c ' 2 ' "$log" || true) with type 2 = error)"
 exit "$host_status"
