@@ -8,7 +8,7 @@
 #   (c) a peer: ffmpeg's gdigrab (scripts/fetch-ffmpeg.sh), 120 frames.
 # Prints the three rates, the ratios (b)/(a) and (b)/(c), and a last machine-readable line
 #   bench_frames blit_loop_fps=<x> capturer_fps=<x|n/a> ffmpeg_fps=<x|n/a> capturer_vs_limit=<x|n/a>
-#                capturer_vs_ffmpeg=<x|n/a> capturer_cpu_ms_per_frame=<x|n/a>
+#                capturer_vs_ffmpeg=<x|n/a> capturer_cpu_ms_per_frame=<x|n/a> capturer_ms_outside_blt=<x|n/a>
 # Exit code: 0 when (a) was measured, non-zero otherwise. A missing (b) or (c) is reported, not fatal.
 #   usage: scripts/bench-frames.sh
 set -euo pipefail
@@ -22,7 +22,7 @@ scripts/fetch-ffmpeg.sh
 bin="$ZYR_BUILD_DIR/w64-bench-frames"
 cmake -S . -B "$bin" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=Release -DZYR_BUILD_TESTS=OFF >/dev/null
-ninja -C "$bin" ZYRScene ZYRSceneCtl ZYRBlitLoopBench ZYRRefHost ZYRFullscreenCapturer
+ninja -C "$bin" ZYRScene ZYRSceneCtl ZYRBlitLoopBench ZYRRefHost ZYRFullscreenCapturer fullscreenoverlay ZYRLogServer
 
 # shellcheck source=wine-env.sh
 . scripts/wine-env.sh
@@ -67,28 +67,41 @@ blit_fps=$(echo " $blit_line" | field fps)
 [ -n "$blit_fps" ] || { echo "bench-frames: no fps from the blit loop" >&2; exit 1; }
 
 echo "== (b) capturer through the reference host: GDI, 600 frames, pipelined, 1:1"
-refhost="$bin/tools/refhost/ZYRRefHost.exe"
+# A log server for the capturer's folder receives its summary lines: time per frame from the
+# request to the ready flag, and the part of it spent in the display transfer (BitBlt).
+caplog="$ZYR_BUILD_DIR/bench-frames-capturer.log"
+: >"$caplog"
+wine "$bin/tools/logserver/ZYRLogServer.exe" --prefix "$(winpath "$bin/src/")" --name zyr --level 0 \
+  --ready-event "$names-log-ready" --quit-event "$names-log-quit" --out "$(winpath "$caplog")" &
+server_pid=$!
+set +e
+host_out=$(wine "$bin/tools/refhost/ZYRRefHost.exe" --capturer "$(winpath "$bin/src/ZYRFullscreenCapturer.exe")" \
+  --wait-event "$names-log-ready" --method 1 --frames 600 --pipeline 2>&1)
+host_status=$?
+set -e
+wine "$ctl_exe" set "$names-log-quit" >/dev/null 2>&1 || true
+wait "$server_pid" 2>/dev/null || true
+echo "$host_out"
 capturer_fps=""
 capturer_cpu=""
-host_usage=$(wine "$refhost" --help 2>/dev/null || true)
-if echo "$host_usage" | grep -- "--pipeline" >/dev/null; then
-  set +e
-  host_out=$(wine "$refhost" --capturer "$(winpath "$bin/src/ZYRFullscreenCapturer.exe")" --method 1 \
-    --frames 600 --pipeline 2>&1)
-  host_status=$?
-  set -e
-  echo "$host_out"
-  stats=$(echo "$host_out" | grep '^stats ' | tail -1 || true)
-  if [ -n "$stats" ]; then
-    capturer_fps=$(echo " $stats" | field fps)
-    frames=$(echo " $stats" | field frames)
-    cpu_ms=$(echo " $stats" | field capturer_cpu_ms)
-    capturer_cpu=$(ratio "$cpu_ms" "$frames")
-  else
-    echo "bench-frames: the reference host printed no stats line (exit $host_status): capturer not measured"
-  fi
+outside_blt=""
+stats=$(echo "$host_out" | grep '^stats ' | tail -1 || true)
+if [ -n "$stats" ]; then
+  capturer_fps=$(echo " $stats" | field fps)
+  frames=$(echo " $stats" | field frames)
+  cpu_ms=$(echo " $stats" | field capturer_cpu_ms)
+  capturer_cpu=$(ratio "$cpu_ms" "$frames")
 else
-  echo "bench-frames: this ZYRRefHost has no --frames/--pipeline options yet: capturer not measured"
+  echo "bench-frames: the reference host printed no stats line (exit $host_status): capturer not measured"
+fi
+frame_line=$(grep 'frames published, ' "$caplog" | tail -1 || true)
+transfer_line=$(grep 'ms in the display transfer' "$caplog" | tail -1 || true)
+echo "$frame_line"
+echo "$transfer_line"
+frame_ms=$(echo "$frame_line" | sed -n 's/.*published, \([0-9.]*\) ms per frame.*/\1/p')
+transfer_ms=$(echo "$transfer_line" | sed -n 's/.*per frame: \([0-9.]*\) ms in the display transfer.*/\1/p')
+if [ -n "$frame_ms" ] && [ -n "$transfer_ms" ]; then
+  outside_blt=$(awk -v a="$frame_ms" -v b="$transfer_ms" 'BEGIN { printf "%.2f\n", a - b }')
 fi
 
 echo "== (c) peer: ffmpeg gdigrab, 120 frames"
@@ -111,9 +124,10 @@ or_na() { if [ -n "$1" ]; then echo "$1"; else echo "n/a"; fi; }
 echo "== results (GDI, 1920x1080, Wine)"
 echo "platform limit (blit loop):        $blit_fps frames/s"
 echo "capturer via the reference host:   $(or_na "$capturer_fps") frames/s, $(or_na "$capturer_cpu") ms CPU per frame"
+echo "capturer per frame outside BitBlt:  $(or_na "$outside_blt") ms (request to ready flag minus the transfer; the 1 ms sleep excluded)"
 echo "ffmpeg gdigrab:                    $(or_na "$ffmpeg_fps") frames/s"
 echo "capturer / platform limit:         $(ratio "$capturer_fps" "$blit_fps")"
 echo "capturer / ffmpeg:                 $(ratio "$capturer_fps" "$ffmpeg_fps")"
 echo "bench_frames blit_loop_fps=$blit_fps capturer_fps=$(or_na "$capturer_fps") ffmpeg_fps=$(or_na "$ffmpeg_fps")" \
   "capturer_vs_limit=$(ratio "$capturer_fps" "$blit_fps") capturer_vs_ffmpeg=$(ratio "$capturer_fps" "$ffmpeg_fps")" \
-  "capturer_cpu_ms_per_frame=$(or_na "$capturer_cpu")"
+  "capturer_cpu_ms_per_frame=$(or_na "$capturer_cpu") capturer_ms_outside_blt=$(or_na "$outside_blt")"

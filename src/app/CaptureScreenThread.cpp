@@ -3,7 +3,28 @@
 #include "capturers/TGDIFullscreenCapturer.h"
 #include "log/Log.h"
 
+#include <mmsystem.h>
+
 namespace {
+
+// The loop sleeps 1 ms between request checks and after each frame. With the default 15.6 ms
+// timer period of Windows such a sleep would last a whole period and cap the frame rate near
+// 60 frames/s; a 1 ms period is asked for while the thread runs.
+class TTimerPeriod {
+public:
+    TTimerPeriod() : bSet(::timeBeginPeriod(1) == TIMERR_NOERROR) {}
+    ~TTimerPeriod()
+    {
+        if (bSet) {
+            ::timeEndPeriod(1);
+        }
+    }
+    TTimerPeriod(const TTimerPeriod&) = delete;
+    TTimerPeriod& operator=(const TTimerPeriod&) = delete;
+
+private:
+    bool bSet;
+};
 
 // The capture loop's view of this process: the real capturers, the overlay program, the system
 // clock.
@@ -42,6 +63,7 @@ private:
 void TZYRFullscreenCapturer::CaptureScreenThread()
 {
     LogThreadStart(L"CaptureScreenThread");
+    const TTimerPeriod timerPeriod;
     TProcessLoopEnvironment environment(*this);
     TCaptureLoopResources resources;
     resources.nCaptureMethod = nCaptureMethod;

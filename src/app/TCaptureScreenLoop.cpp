@@ -219,6 +219,8 @@ void TCaptureScreenLoop::CapturePass(TFrameBufferHeader& header)
         env.Sleep(kIdleMs);
         bOverlayCommandSent = true;
     }
+    LARGE_INTEGER start{};
+    ::QueryPerformanceCounter(&start);
     if (header.bCaptureEnabled != 0) {
         SetFirstFrameEvent();
     }
@@ -230,6 +232,9 @@ void TCaptureScreenLoop::CapturePass(TFrameBufferHeader& header)
     UpdateWebCam(header);
     CaptureSlot(header, pTexture);
     PublishSlot(header, bSingleFrame);
+    LARGE_INTEGER end{};
+    ::QueryPerformanceCounter(&end);
+    frameCost.Add(static_cast<uint64_t>(end.QuadPart - start.QuadPart));
     env.Sleep(kRequestPollMs);
 }
 
@@ -345,6 +350,10 @@ void TCaptureScreenLoop::ExitSteps()
     env.TerminateFullscreenOverlay();
     if (TFrameBufferHeader* pHeader = res.pFrameBuffer->Header()) {
         pHeader->bCaptureInvalidated = 1;
+    }
+    if (frameCost.Count() > 0) {
+        LogInfo("%s %llu frames published, %.3f ms per frame from taking the request to the ready flag", kName,
+                static_cast<unsigned long long>(frameCost.Count()), frameCost.AverageMs(ui64CounterFrequency));
     }
     LogInfo("%s exit", kName);
     pOverlayCommands.reset();

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "app/CapturePlan.h"
+#include "app/FrameCostMeter.h"
 #include "capturers/TBaseFullscreenCapturer.h"
 #include "framebuffer/TSharedFrameBuffer.h"
 #include "ipc/TFullscreenOverlayCommands.h"
@@ -97,6 +98,8 @@ private:
     THooksRect sourceRect = {};
     THooksRect destRect = {};
     capplan::TScale scale = {};
+    // From the request seen to the ready flag, for the summary line of the exit steps.
+    TFrameCostMeter frameCost;
     // Frame slot -> the host's texture opened for it (or none); made once per slot and run.
     std::map<size_t, Microsoft::WRL::ComPtr<ID3D11Texture2D>> mapSharedTextures;
 };

@@ -7,6 +7,20 @@
 
 namespace {
 constexpr const char kGetScreenImageName[] = "TGDIFullscreenCapturer::GetScreenImageInternal";
+
+uint64_t Ticks()
+{
+    LARGE_INTEGER counter{};
+    ::QueryPerformanceCounter(&counter);
+    return static_cast<uint64_t>(counter.QuadPart);
+}
+
+uint64_t TicksPerSecond()
+{
+    LARGE_INTEGER frequency{};
+    ::QueryPerformanceFrequency(&frequency);
+    return static_cast<uint64_t>(frequency.QuadPart);
+}
 }  // namespace
 
 TGDIFullscreenCapturer::TGDIFullscreenCapturer(HINSTANCE hInstanceOfModule)
@@ -19,6 +33,12 @@ TGDIFullscreenCapturer::TGDIFullscreenCapturer(HINSTANCE hInstanceOfModule)
 TGDIFullscreenCapturer::~TGDIFullscreenCapturer()
 {
     LogInfo("%s", "TGDIFullscreenCapturer::~TGDIFullscreenCapturer");
+    if (transferCost.Count() > 0) {
+        const uint64_t ui64Frequency = TicksPerSecond();
+        LogInfo("%s %llu frames, per frame: %.3f ms in the display transfer, %.3f ms copying rows",
+                "TGDIFullscreenCapturer::~TGDIFullscreenCapturer", static_cast<unsigned long long>(transferCost.Count()),
+                transferCost.AverageMs(ui64Frequency), copyCost.AverageMs(ui64Frequency));
+    }
     pScreenImageInSysMem.reset();
     LogInfo("%s exit", "TGDIFullscreenCapturer::~TGDIFullscreenCapturer");
 }
@@ -126,7 +146,9 @@ void TGDIFullscreenCapturer::GetScreenImageInternal(const TAreaView& destination
                                                     ID3D11Texture2D* /*pTexture*/)
 {
     if (TransferFromDisplay()) {
+        const uint64_t ui64Start = Ticks();
         CopyToDestination(destination, bDontMirrorFrames);
+        copyCost.Add(Ticks() - ui64Start);
     }
 }
 
@@ -153,6 +175,7 @@ bool TGDIFullscreenCapturer::TransferFromDisplay()
     const int32_t dstW = dst.right - dst.left;
     const int32_t dstH = dst.bottom - dst.top;
     const HDC hBitmapDC = pScreenImageInSysMem->DC();
+    const uint64_t ui64Start = Ticks();
     if (srcW == dstW && srcH == dstH) {
         // 1:1: the bitmap from the source's top-left corner, also when bars would centre it. The
         // copy stops at the display's edge: Wine reads a rectangle reaching past it as all black,
@@ -170,6 +193,7 @@ bool TGDIFullscreenCapturer::TransferFromDisplay()
             LogError("%s StretchBlt error %d", kGetScreenImageName, static_cast<int>(::GetLastError()));
         }
     }
+    transferCost.Add(Ticks() - ui64Start);
     // A failed transfer still hands on what the bitmap holds (the previous frame).
     return true;
 }

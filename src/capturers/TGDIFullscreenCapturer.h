@@ -6,6 +6,7 @@
 // Thread: the capture thread alone.
 #pragma once
 
+#include "app/FrameCostMeter.h"
 #include "capturers/TBaseFullscreenCapturer.h"
 #include "capturers/TZYRWindowsBitmap.h"
 
@@ -46,4 +47,7 @@ private:
     void CopyToDestination(const TAreaView& destination, bool bDontMirrorFrames) const;
 
     std::unique_ptr<TZYRWindowsBitmap> pScreenImageInSysMem;
+    // Time in the BitBlt/StretchBlt call and in the row copy, summed up in the destructor's line.
+    TFrameCostMeter transferCost;
+    TFrameCostMeter copyCost;
 };

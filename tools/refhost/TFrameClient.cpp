@@ -190,10 +190,10 @@ TFrameResult TFrameClient::FixLayout()
 
 TFrameResult TFrameClient::Read(uint32_t slot, TFramePicture* pPicture, uint32_t* pTimestamp)
 {
-    // Cleared, not replaced: the pixel buffer's capacity is kept from frame to frame.
+    // The pixel buffer is kept from frame to frame: a frame of the same size neither reallocates
+    // nor zero-fills it before the copy overwrites every pixel.
     pPicture->ui32Width = 0;
     pPicture->ui32Height = 0;
-    pPicture->vecPixels.clear();
     if (!IsUsable() || slot >= kFrameSlotCount) {
         return TFrameResult::Unusable;
     }
