@@ -160,6 +160,7 @@ void TCaptureScreenLoop::ConfigureCapturer(TFrameBufferHeader& header)
     const bool bDrawOverlays = header.IsWebCamCompositingSupported() && header.WebCamVisibilityState == 0;
     pFullscreenCapturer->SetCaptureParameters(imageSize.iWidth, imageSize.iHeight, captureRegion, bKeepProportion,
                                               bDrawOverlays);
+    pFullscreenCapturer->SetFrameBufferSection(res.pFrameBuffer->Section());
     LogInfo("%s pFrameBufferHeader->bDontMirrorFrames %d", kName, static_cast<int>(header.bDontMirrorFrames));
     if (IsAllZero(captureRegion)) {
         LogInfo("Region is empty -> start overlay");

@@ -58,6 +58,9 @@ public:
     // The host's shared texture behind `hShared`; the base answers with *ppTexture = null. The
     // caller owns one reference to a texture it gets.
     virtual void OpenSharedHandle(HANDLE hShared, ID3D11Texture2D** ppTexture);
+    // The section behind the frame buffer view (not owned; open while frames are captured), for a
+    // capturer that can draw into it directly. Ignored by the base.
+    virtual void SetFrameBufferSection(HANDLE /*hSection*/) {}
 
     // One frame into `destination` (or pTexture). Refuses, with one error line and without touching
     // the destination: parameters never set, an all-zero or empty source or destination rectangle,

@@ -35,9 +35,11 @@ TGDIFullscreenCapturer::~TGDIFullscreenCapturer()
     LogInfo("%s", "TGDIFullscreenCapturer::~TGDIFullscreenCapturer");
     if (transferCost.Count() > 0) {
         const uint64_t ui64Frequency = TicksPerSecond();
-        LogInfo("%s %llu frames, per frame: %.3f ms in the display transfer, %.3f ms copying rows",
+        LogInfo("%s %llu frames (%llu drawn straight into the frame buffer), per frame: %.3f ms in the display "
+                "transfer, %.3f ms copying rows",
                 "TGDIFullscreenCapturer::~TGDIFullscreenCapturer", static_cast<unsigned long long>(transferCost.Count()),
-                transferCost.AverageMs(ui64Frequency), copyCost.AverageMs(ui64Frequency));
+                static_cast<unsigned long long>(ui64DirectFrames), transferCost.AverageMs(ui64Frequency),
+                copyCost.AverageMs(ui64Frequency));
     }
     pScreenImageInSysMem.reset();
     LogInfo("%s exit", "TGDIFullscreenCapturer::~TGDIFullscreenCapturer");
@@ -119,6 +121,7 @@ void TGDIFullscreenCapturer::SetCaptureParameters(int32_t iWidth, int32_t iHeigh
         return;
     }
     TBaseFullscreenCapturer::SetCaptureParameters(iWidth, iHeight, source, bKeepProportionOfSource, bDrawOverlays);
+    vecSlotImages.clear();
     if (pScreenImageInSysMem->Width() != iFinalWidth || pScreenImageInSysMem->Height() != iFinalHeight) {
         LogInfo("%s we need to resize a bitmap in a system memory", kName);
         pScreenImageInSysMem = std::make_unique<TZYRWindowsBitmap>(iFinalWidth, iFinalHeight, 32, 0, nullptr);
@@ -145,57 +148,100 @@ void TGDIFullscreenCapturer::UpdateWebCamBackground(const uint8_t* /*pImage*/, i
 void TGDIFullscreenCapturer::GetScreenImageInternal(const TAreaView& destination, bool bDontMirrorFrames,
                                                     ID3D11Texture2D* /*pTexture*/)
 {
-    if (TransferFromDisplay()) {
-        const uint64_t ui64Start = Ticks();
-        CopyToDestination(destination, bDontMirrorFrames);
-        copyCost.Add(Ticks() - ui64Start);
-    }
-}
-
-bool TGDIFullscreenCapturer::TransferFromDisplay()
-{
     if (vecSelectedDisplays.empty()) {
         LogError("%s no displays were found", kGetScreenImageName);
-        return false;
+        return;
     }
     if (!pScreenImageInSysMem) {
         LogError("%s pScreenImageInSysMem is null", kGetScreenImageName);
-        return false;
+        return;
     }
     // The display's DC has its origin at the display's top-left corner.
     TDeviceContext displayDC(::CreateDCW(vecSelectedDisplays.front().wszDeviceName, nullptr, nullptr, nullptr));
     if (!displayDC) {
         LogError("%s CreateDC failed %d", kGetScreenImageName, static_cast<int>(::GetLastError()));
-        return false;
+        return;
     }
+    if (TZYRWindowsBitmap* pSlotImage = SlotImageFor(destination, bDontMirrorFrames)) {
+        // GDI writes the frame straight into the slot: no second copy of its bytes.
+        TransferFromDisplay(displayDC.Get(), *pSlotImage);
+        ++ui64DirectFrames;
+        return;
+    }
+    // A failed transfer still hands on what the bitmap holds (the previous frame).
+    TransferFromDisplay(displayDC.Get(), *pScreenImageInSysMem);
+    const uint64_t ui64Start = Ticks();
+    CopyToDestination(destination, bDontMirrorFrames);
+    copyCost.Add(Ticks() - ui64Start);
+}
+
+void TGDIFullscreenCapturer::SetFrameBufferSection(HANDLE hSection)
+{
+    hFrameBufferSection = hSection;
+    vecSlotImages.clear();
+}
+
+TZYRWindowsBitmap* TGDIFullscreenCapturer::SlotImageFor(const TAreaView& destination, bool bTopDown)
+{
+    // Only a slot laid out exactly like a DIB of the final size can be one: rows of width x 4
+    // bytes, DWORD-aligned, inside the section (the checked area guarantees the latter).
+    if (hFrameBufferSection == nullptr || bSectionRefused || iFinalWidth <= 0 || iFinalHeight <= 0 ||
+        destination.ui32Width != static_cast<uint32_t>(iFinalWidth) ||
+        destination.ui32Rows != static_cast<uint32_t>(iFinalHeight) ||
+        uint64_t{destination.ui32Stride} != uint64_t{destination.ui32Width} * 4 || destination.ui64Offset % 4 != 0 ||
+        destination.ui64Offset > UINT32_MAX) {
+        return nullptr;
+    }
+    for (TSlotImage& image : vecSlotImages) {
+        if (image.ui64Offset == destination.ui64Offset && image.bTopDown == bTopDown) {
+            return image.pBitmap.get();
+        }
+    }
+    auto pBitmap = TZYRWindowsBitmap::CreateOnSection(iFinalWidth, bTopDown ? -iFinalHeight : iFinalHeight,
+                                                      hFrameBufferSection, static_cast<uint32_t>(destination.ui64Offset));
+    if (!pBitmap) {
+        bSectionRefused = true;
+        LogWarning("%s no DIB on the frame buffer section (error %d): frames are copied through system memory",
+                   kGetScreenImageName, static_cast<int>(::GetLastError()));
+        return nullptr;
+    }
+    if (vecSlotImages.size() >= 2 * kFrameSlotCount) {
+        vecSlotImages.clear();  // the host changed the layout: the old slots are gone
+    }
+    vecSlotImages.push_back(TSlotImage{destination.ui64Offset, bTopDown, std::move(pBitmap)});
+    return vecSlotImages.back().pBitmap.get();
+}
+
+void TGDIFullscreenCapturer::TransferFromDisplay(HDC hDisplayDC, TZYRWindowsBitmap& target)
+{
     const THooksRect& src = vqhrSourceRectBeforeResizing;
     const THooksRect& dst = vqhrDestRectAfterResizing;
     const int32_t srcW = src.right - src.left;
     const int32_t srcH = src.bottom - src.top;
     const int32_t dstW = dst.right - dst.left;
     const int32_t dstH = dst.bottom - dst.top;
-    const HDC hBitmapDC = pScreenImageInSysMem->DC();
+    const HDC hBitmapDC = target.DC();
     const uint64_t ui64Start = Ticks();
     if (srcW == dstW && srcH == dstH) {
         // 1:1: the bitmap from the source's top-left corner, also when bars would centre it. The
         // copy stops at the display's edge: Wine reads a rectangle reaching past it as all black,
         // so the columns and rows beyond the display keep what the bitmap held.
         const TDisplayInfo& display = vecSelectedDisplays.front();
-        const int32_t copyW = std::min(pScreenImageInSysMem->Width(), display.iWidth - src.left);
-        const int32_t copyH = std::min(pScreenImageInSysMem->Height(), display.iHeight - src.top);
-        if (!::BitBlt(hBitmapDC, 0, 0, copyW, copyH, displayDC.Get(), src.left, src.top, SRCCOPY)) {
+        const int32_t copyW = std::min(target.Width(), display.iWidth - src.left);
+        const int32_t copyH = std::min(target.Height(), display.iHeight - src.top);
+        if (!::BitBlt(hBitmapDC, 0, 0, copyW, copyH, hDisplayDC, src.left, src.top, SRCCOPY)) {
             LogError("%s BitBlt error %d", kGetScreenImageName, static_cast<int>(::GetLastError()));
         }
     } else {
         ::SetStretchBltMode(hBitmapDC, HALFTONE);
-        if (!::StretchBlt(hBitmapDC, dst.left, dst.top, dstW, dstH, displayDC.Get(), src.left, src.top, srcW, srcH,
+        if (!::StretchBlt(hBitmapDC, dst.left, dst.top, dstW, dstH, hDisplayDC, src.left, src.top, srcW, srcH,
                           SRCCOPY)) {
             LogError("%s StretchBlt error %d", kGetScreenImageName, static_cast<int>(::GetLastError()));
         }
     }
+    // GDI may batch: the pixels must be in memory before the slot is published.
+    ::GdiFlush();
     transferCost.Add(Ticks() - ui64Start);
-    // A failed transfer still hands on what the bitmap holds (the previous frame).
-    return true;
 }
 
 void TGDIFullscreenCapturer::CopyToDestination(const TAreaView& destination, bool bDontMirrorFrames) const

@@ -33,6 +33,10 @@ public:
                       THooksRect destination, const void* pShaderData, uint32_t ui32ShaderDataSize) override;
     void UpdateWebCamBackground(const uint8_t* pImage, int32_t iWidth, int32_t iHeight, uint32_t ui32Stride,
                                 THooksRect destination) override;
+    // Frames whose slot is laid out like a DIB of the final size are then drawn by GDI straight
+    // into the section (one DIB per slot and row order); others go through the system-memory
+    // bitmap and a row copy.
+    void SetFrameBufferSection(HANDLE hSection) override;
 
     static BOOL CALLBACK GDIFullscreenCapturerMonitorEnumProc(HMONITOR hMonitor, HDC hDC, LPRECT pRect,
                                                               LPARAM lParam);
@@ -41,12 +45,26 @@ public:
     const TZYRWindowsBitmap* ScreenImage() const { return pScreenImageInSysMem.get(); }
 
 private:
-    // Fills the frame bitmap from the display; false when no pixels could be taken (error logged).
-    bool TransferFromDisplay();
+    struct TSlotImage {
+        uint64_t ui64Offset;
+        bool bTopDown;
+        std::unique_ptr<TZYRWindowsBitmap> pBitmap;
+    };
+
+    // The DIB on the frame buffer section for this destination, or null when the slot cannot be
+    // one (or the section refused DIBs once).
+    TZYRWindowsBitmap* SlotImageFor(const TAreaView& destination, bool bTopDown);
+    // Copies or stretches the display into `target` (errors logged; a failed call leaves it as it was).
+    void TransferFromDisplay(HDC hDisplayDC, TZYRWindowsBitmap& target);
     // Copies the bitmap's bottom rows into the destination, in the asked row order.
     void CopyToDestination(const TAreaView& destination, bool bDontMirrorFrames) const;
 
     std::unique_ptr<TZYRWindowsBitmap> pScreenImageInSysMem;
+    // Not owned: the frame buffer's section, open for the capture thread's whole run.
+    HANDLE hFrameBufferSection = nullptr;
+    bool bSectionRefused = false;
+    std::vector<TSlotImage> vecSlotImages;
+    uint64_t ui64DirectFrames = 0;
     // Time in the BitBlt/StretchBlt call and in the row copy, summed up in the destructor's line.
     TFrameCostMeter transferCost;
     TFrameCostMeter copyCost;

@@ -23,17 +23,32 @@ uint32_t DibImageSize(int32_t iWidth, int32_t iHeight, int32_t iBitsPerPixel)
 }
 }  // namespace
 
-TZYRWindowsBitmap::TZYRWindowsBitmap(int32_t iWidth, int32_t iHeight, int32_t iBitsPerPixel, uint32_t ui32Colors,
-                                     const void* pPalette)
+TZYRWindowsBitmap::TZYRWindowsBitmap()
 {
     TDeviceContext screenDC(::CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr));
-    if (!screenDC) {
-        return;
+    if (screenDC) {
+        hDC.Reset(::CreateCompatibleDC(screenDC.Get()));
     }
-    hDC.Reset(::CreateCompatibleDC(screenDC.Get()));
+}
+
+TZYRWindowsBitmap::TZYRWindowsBitmap(int32_t iWidth, int32_t iHeight, int32_t iBitsPerPixel, uint32_t ui32Colors,
+                                     const void* pPalette)
+    : TZYRWindowsBitmap()
+{
     if (hDC) {
         Create(iWidth, iHeight, iBitsPerPixel, ui32Colors, pPalette);
     }
+}
+
+std::unique_ptr<TZYRWindowsBitmap> TZYRWindowsBitmap::CreateOnSection(int32_t iWidth, int32_t iHeight,
+                                                                      HANDLE hSection, uint32_t ui32Offset)
+{
+    std::unique_ptr<TZYRWindowsBitmap> pBitmap(new TZYRWindowsBitmap());
+    if (!pBitmap->hDC || hSection == nullptr || ui32Offset % 4 != 0 ||
+        !pBitmap->CreateDib(iWidth, iHeight, 32, 0, nullptr, hSection, ui32Offset)) {
+        return nullptr;
+    }
+    return pBitmap;
 }
 
 TZYRWindowsBitmap::~TZYRWindowsBitmap() = default;
@@ -52,7 +67,7 @@ bool TZYRWindowsBitmap::Create(int32_t iWidth, int32_t iHeight, int32_t iBitsPer
 }
 
 bool TZYRWindowsBitmap::CreateDib(int32_t iWidth, int32_t iHeight, int32_t iBitsPerPixel, uint32_t ui32Colors,
-                                  const void* pPalette)
+                                  const void* pPalette, HANDLE hSection, uint32_t ui32Offset)
 {
     ReleaseDib();
     // Palette entries only below 16 bits per pixel, never more than such a pixel can index. GDI
@@ -81,7 +96,7 @@ bool TZYRWindowsBitmap::CreateDib(int32_t iWidth, int32_t iHeight, int32_t iBits
     HBITMAP hDib = pHeader->biSizeImage == 0
                        ? nullptr
                        : ::CreateDIBSection(hDC.Get(), reinterpret_cast<BITMAPINFO*>(pBitmapInfo.get()),
-                                            DIB_RGB_COLORS, &pDibBits, nullptr, 0);
+                                            DIB_RGB_COLORS, &pDibBits, hSection, ui32Offset);
     if (hDib == nullptr) {
         ReleaseDib();
         return false;

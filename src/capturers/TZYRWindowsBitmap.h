@@ -37,6 +37,13 @@ public:
     // At most min(header's image size, the new bitmap's own size) bytes are copied.
     static std::unique_ptr<TZYRWindowsBitmap> CreateBitmapFromMemory(const uint8_t* p, size_t available);
 
+    // A 32-bit DIB whose pixels are the bytes of a file mapping section from `ui32Offset` on
+    // (|iHeight| rows of iWidth x 4 bytes; a negative height gives top-down rows), so GDI draws
+    // straight into the section. Null when the DIB cannot be made there (no fall-back DIB). The
+    // caller guarantees that the rows lie inside the section.
+    static std::unique_ptr<TZYRWindowsBitmap> CreateOnSection(int32_t iWidth, int32_t iHeight, HANDLE hSection,
+                                                              uint32_t ui32Offset);
+
     int32_t Width() const;
     int32_t Height() const;
     int32_t BitsPerPixel() const;
@@ -46,7 +53,9 @@ public:
     HDC DC() const { return hDC.Get(); }
 
 private:
-    bool CreateDib(int32_t iWidth, int32_t iHeight, int32_t iBitsPerPixel, uint32_t ui32Colors, const void* pPalette);
+    TZYRWindowsBitmap();
+    bool CreateDib(int32_t iWidth, int32_t iHeight, int32_t iBitsPerPixel, uint32_t ui32Colors, const void* pPalette,
+                   HANDLE hSection = nullptr, uint32_t ui32Offset = 0);
     void ReleaseDib();
     BITMAPINFOHEADER* Header() const;
 

@@ -43,7 +43,7 @@ TAreaView TFrameBufferView::ImageArea(uint32_t offset, int64_t width, uint32_t s
     if (pData == nullptr) {
         return {};
     }
-    return TAreaView{pData, static_cast<uint32_t>(width), stride, static_cast<uint32_t>(rows), size};
+    return TAreaView{pData, static_cast<uint32_t>(width), stride, static_cast<uint32_t>(rows), size, offset};
 }
 
 TAreaView TFrameBufferView::Block(uint32_t offset, uint32_t size) const
@@ -52,7 +52,7 @@ TAreaView TFrameBufferView::Block(uint32_t offset, uint32_t size) const
     if (pData == nullptr) {
         return {};
     }
-    return TAreaView{pData, 0, size, 1, size};
+    return TAreaView{pData, 0, size, 1, size, offset};
 }
 
 TAreaView TFrameBufferView::FrameSlot(size_t slot) const

@@ -24,6 +24,9 @@ struct TAreaView {
     uint32_t ui32Stride = 0;
     uint32_t ui32Rows = 0;
     uint64_t ui64Size = 0;
+    // Where pData lies from the start of the view (views of the frame buffer start at the
+    // section's first byte, so this is also the offset in the section).
+    uint64_t ui64Offset = 0;
 
     bool IsValid() const { return pData != nullptr; }
     // True when a picture of `width` x `rows` pixels fits the area row by row.

@@ -37,6 +37,8 @@ public:
     // Bounds-checked access to the image areas of the current view.
     TFrameBufferView View() const { return TFrameBufferView(pFrameBufferHeader.Bytes(), pFrameBufferHeader.Size()); }
     size_t ViewSize() const { return pFrameBufferHeader.Size(); }
+    // The section (owned here); views of it start at its first byte.
+    HANDLE Section() const { return hFrameBufferFileMapping.Get(); }
 
     // Takes the four overlay area mutexes (keys 0, 2, 3, 1, unlimited waits; the first failure
     // stops the locking), lays the section out again and maps all of it when (width, height) is

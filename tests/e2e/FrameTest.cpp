@@ -6,6 +6,7 @@
 #include "TFrameClient.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdint>
 #include <sstream>
 #include <string>
@@ -163,6 +164,19 @@ TEST_F(Frames, WholeScreenIsExactInBothRowOrdersAfterTheWarmUpInSlotOrder)
             return record.strText.rfind(kThread + " skipping frame ", 0) == 0;
         });
         EXPECT_GE(warmUps, 1) << "slot 0 is captured while the warm-up lasts";
+        // Slots laid out like a DIB of the frame size are drawn by GDI without a second copy.
+        const auto costs = std::find_if(run.records.begin(), run.records.end(), [](const auto& record) {
+            return record.strText.rfind("TGDIFullscreenCapturer::~TGDIFullscreenCapturer ", 0) == 0;
+        });
+        ASSERT_NE(costs, run.records.end());
+        unsigned long long total = 0;
+        unsigned long long direct = 0;
+        ASSERT_EQ(std::sscanf(costs->strText.c_str(), "TGDIFullscreenCapturer::~TGDIFullscreenCapturer %llu frames (%llu",
+                              &total, &direct),
+                  2)
+            << costs->strText;
+        EXPECT_GT(total, 7u);
+        EXPECT_EQ(direct, total) << costs->strText;
         EXPECT_EQ(pHost->Header()->bCaptureInvalidated, 1);
     }
 }
