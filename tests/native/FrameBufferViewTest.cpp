@@ -122,6 +122,7 @@ TEST(FrameBufferView, AreasOfALaidOutMapping)
         SCOPED_TRACE(testing::Message() << "slot " << slot);
         const TAreaView area = view.FrameSlot(slot);
         ASSERT_EQ(area.pData, m.bytes.data() + m.h().ui32FrameImageOffsets[slot]);
+        EXPECT_EQ(area.ui64Offset, m.h().ui32FrameImageOffsets[slot]) << "the offset a DIB on the section uses";
         EXPECT_EQ(area.ui32Width, 64u);
         EXPECT_EQ(area.ui32Rows, 32u);
         EXPECT_EQ(area.ui32Stride, 256u);
