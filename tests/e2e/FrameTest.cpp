@@ -79,16 +79,17 @@ protected:
     static void SetUpTestSuite()
     {
         EndToEnd::SetUpTestSuite();
-        pScene = new scenetest::SceneRun();
-        ASSERT_TRUE(pScene->Start(Pattern::Coords));
-        ASSERT_TRUE(pScene->WaitReady());
+        pScene = scenetest::StartSuiteScene(Pattern::Coords);
     }
     static void TearDownTestSuite()
     {
-        EXPECT_EQ(pScene->Quit(), 0);
-        delete pScene;
-        pScene = nullptr;
+        scenetest::QuitSuiteScene(pScene);
         EndToEnd::TearDownTestSuite();
+    }
+    void SetUp() override
+    {
+        EndToEnd::SetUp();
+        ASSERT_NE(pScene, nullptr);
     }
 
     // Starts the capturer, waits for started-correctly and attaches a frame client.
@@ -116,10 +117,10 @@ protected:
     }
 
     std::unique_ptr<TFrameClient> pClient;
-    static scenetest::SceneRun* pScene;
+    static std::unique_ptr<scenetest::SceneRun> pScene;
     static uint32_t ui32Generation;
 };
-scenetest::SceneRun* Frames::pScene = nullptr;
+std::unique_ptr<scenetest::SceneRun> Frames::pScene;
 uint32_t Frames::ui32Generation = 0;
 
 TEST_F(Frames, WholeScreenIsExactInBothRowOrdersAfterTheWarmUpInSlotOrder)
@@ -395,9 +396,7 @@ protected:
     static void SetUpTestSuite()
     {
         EndToEnd::SetUpTestSuite();
-        pScene = new scenetest::SceneRun();
-        ASSERT_TRUE(pScene->Start(Pattern::Smooth));
-        ASSERT_TRUE(pScene->WaitReady());
+        pScene = scenetest::StartSuiteScene(Pattern::Smooth);
     }
 };
 

@@ -83,24 +83,22 @@ size_t ExactMismatches(const Destination& dst, uint32_t width, uint32_t rows, bo
     return mismatches;
 }
 
-class GdiCapturerCoords : public ::testing::Test {
+// The scene shows `kPattern` while the suite runs.
+template <Pattern kPattern>
+class SceneSuite : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        pScene = new scenetest::SceneRun();
-        ASSERT_TRUE(pScene->Start(Pattern::Coords));
-        ASSERT_TRUE(pScene->WaitReady());
-    }
-    static void TearDownTestSuite()
-    {
-        EXPECT_EQ(pScene->Quit(), 0);
-        delete pScene;
-        pScene = nullptr;
-    }
-    static scenetest::SceneRun* pScene;
+    static void SetUpTestSuite() { pScene = scenetest::StartSuiteScene(kPattern); }
+    static void TearDownTestSuite() { scenetest::QuitSuiteScene(pScene); }
+    void SetUp() override { ASSERT_NE(pScene, nullptr); }
+    static std::unique_ptr<scenetest::SceneRun> pScene;
+};
+template <Pattern kPattern>
+std::unique_ptr<scenetest::SceneRun> SceneSuite<kPattern>::pScene;
+
+class GdiCapturerCoords : public SceneSuite<Pattern::Coords> {
+protected:
     static uint32_t ui32Generation;
 };
-scenetest::SceneRun* GdiCapturerCoords::pScene = nullptr;
 uint32_t GdiCapturerCoords::ui32Generation = 0;
 
 TEST_F(GdiCapturerCoords, DisplayListSizesAndTheChosenDisplay)
@@ -233,23 +231,7 @@ TEST(GdiCapturerFailures, NothingIsCapturedOrChangedBeforeInitialize)
     }
 }
 
-class GdiCapturerSmooth : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        pScene = new scenetest::SceneRun();
-        ASSERT_TRUE(pScene->Start(Pattern::Smooth));
-        ASSERT_TRUE(pScene->WaitReady());
-    }
-    static void TearDownTestSuite()
-    {
-        EXPECT_EQ(pScene->Quit(), 0);
-        delete pScene;
-        pScene = nullptr;
-    }
-    static scenetest::SceneRun* pScene;
-};
-scenetest::SceneRun* GdiCapturerSmooth::pScene = nullptr;
+using GdiCapturerSmooth = SceneSuite<Pattern::Smooth>;
 
 // The picture rows [top, top + height) of a top-down destination as a frame of their own.
 scenetest::ScreenFrame Rows(const Destination& dst, uint32_t width, uint32_t top, uint32_t height)

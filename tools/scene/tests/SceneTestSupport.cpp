@@ -132,6 +132,24 @@ int SceneRun::Quit()
     return exitCode;
 }
 
+std::unique_ptr<SceneRun> StartSuiteScene(scene::Pattern pattern)
+{
+    auto pScene = std::make_unique<SceneRun>();
+    if (!pScene->Start(pattern) || !pScene->WaitReady()) {
+        ADD_FAILURE() << "the scene did not come up";
+        return nullptr;
+    }
+    return pScene;
+}
+
+void QuitSuiteScene(std::unique_ptr<SceneRun>& pScene)
+{
+    if (pScene) {
+        EXPECT_EQ(pScene->Quit(), 0);
+        pScene.reset();
+    }
+}
+
 ScreenFrame GrabOnSecondThread(const RECT& source, int dstW, int dstH)
 {
     ScreenFrame frame;

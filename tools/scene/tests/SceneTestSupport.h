@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,11 @@ private:
     TKernelHandle hReady, hNext, hQuit;
     ChildProcess process;
 };
+
+// A scene shown for a whole test suite: started and ready (SetUpTestSuite), or null after a test
+// failure; QuitSuiteScene ends it, expecting exit code 0 (TearDownTestSuite).
+std::unique_ptr<SceneRun> StartSuiteScene(scene::Pattern pattern);
+void QuitSuiteScene(std::unique_ptr<SceneRun>& pScene);
 
 // A frame read from the screen: top-down rows of `width` BGRX pixels.
 struct ScreenFrame {
