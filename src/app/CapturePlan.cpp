@@ -1,16 +1,13 @@
 #include "app/CapturePlan.h"
 
+#include "capturers/CaptureGeometry.h"
+
 #include <cmath>
 #include <limits>
 
 namespace capplan {
 
 namespace {
-bool IsAllZero(const THooksRect& rect)
-{
-    return rect.left == 0 && rect.top == 0 && rect.right == 0 && rect.bottom == 0;
-}
-
 int32_t FloorToEight(int64_t value)
 {
     // Truncation toward zero, as signed division does.
@@ -23,18 +20,6 @@ int32_t TruncateToInt32(double value)
         return value > 0 ? std::numeric_limits<int32_t>::max() : std::numeric_limits<int32_t>::min();
     }
     return static_cast<int32_t>(std::trunc(value));
-}
-
-int32_t SaturatedSub(int64_t a, int64_t b, int64_t c)
-{
-    const int64_t value = a - b - c;
-    if (value > std::numeric_limits<int32_t>::max()) {
-        return std::numeric_limits<int32_t>::max();
-    }
-    if (value < std::numeric_limits<int32_t>::min()) {
-        return std::numeric_limits<int32_t>::min();
-    }
-    return static_cast<int32_t>(value);
 }
 }  // namespace
 
@@ -83,7 +68,7 @@ TImageSize SafeImageSize(int32_t iRequestedWidth, int32_t iRequestedHeight, cons
     if (iRequestedWidth != -1) {
         return TImageSize{iRequestedWidth, iRequestedHeight};
     }
-    if (IsAllZero(region)) {
+    if (capgeo::IsAllZero(region)) {
         return TImageSize{FloorToEight(iCaptureWidth), FloorToEight(iCaptureHeight)};
     }
     return TImageSize{FloorToEight(int64_t{region.right} - region.left),
@@ -121,10 +106,10 @@ TOffset CursorOffset(const THooksRect& source, const THooksRect& destination, TS
                      int32_t iDisplayY)
 {
     return TOffset{
-        SaturatedSub(destination.left, TruncateToInt32(iDisplayX * scale.dScaleX),
-                     TruncateToInt32(source.left * scale.dScaleX)),
-        SaturatedSub(destination.top, TruncateToInt32(iDisplayY * scale.dScaleY),
-                     TruncateToInt32(source.top * scale.dScaleY)),
+        capgeo::SaturateToInt32(int64_t{destination.left} - TruncateToInt32(iDisplayX * scale.dScaleX) -
+                                TruncateToInt32(source.left * scale.dScaleX)),
+        capgeo::SaturateToInt32(int64_t{destination.top} - TruncateToInt32(iDisplayY * scale.dScaleY) -
+                                TruncateToInt32(source.top * scale.dScaleY)),
     };
 }
 

@@ -1,6 +1,7 @@
 #include "app/TCaptureScreenLoop.h"
 
-#include "ipc/TZYRMutexLock.h"
+#include "capturers/CaptureGeometry.h"
+#include "ipc/THandle.h"
 #include "ipc/WideText.h"
 #include "log/Log.h"
 
@@ -16,11 +17,6 @@ constexpr int kWebCamBackgroundMutexKey = 1;
 constexpr uint32_t kRequestPollMs = 1;
 constexpr uint32_t kIdleMs = 100;
 constexpr uint32_t kOverlayStartCommand = 1;
-
-bool IsAllZero(const THooksRect& rect)
-{
-    return rect.left == 0 && rect.top == 0 && rect.right == 0 && rect.bottom == 0;
-}
 
 // The header's monitor name up to its terminating zero (or the whole field without one).
 std::wstring ReadMonitorName(const TFrameBufferHeader& header)
@@ -112,13 +108,13 @@ bool TCaptureScreenLoop::CreateAndInitializeCapturer(TFrameBufferHeader& header)
     }
     pFullscreenCapturer = env.CreateCapturer(res.nCaptureMethod);
     const THooksRect region = header.CaptureRegion;
-    if (!IsAllZero(region)) {
+    if (!capgeo::IsAllZero(region)) {
         LogInfo("%s capture rect (%d, %d) - (%d, %d)", kName, static_cast<int>(region.left),
                 static_cast<int>(region.top), static_cast<int>(region.right), static_cast<int>(region.bottom));
         captureRegion = region;
     }
     wsMonitorName = ReadMonitorName(header);
-    if (IsAllZero(captureRegion)) {
+    if (capgeo::IsAllZero(captureRegion)) {
         wsMonitorName = env.GetMonitorForActiveApplication();
         WriteMonitorName(header, wsMonitorName);
     }
@@ -136,7 +132,7 @@ bool TCaptureScreenLoop::CreateAndInitializeCapturer(TFrameBufferHeader& header)
 TReallocOutcome TCaptureScreenLoop::FixRegionAndLayout(TFrameBufferHeader& header)
 {
     header.iFrameSource = kFrameSourceDesktop;
-    if (!IsAllZero(captureRegion)) {
+    if (!capgeo::IsAllZero(captureRegion)) {
         const capplan::TRegionCheck check = capplan::CheckCaptureRegion(captureRegion, iCaptureWidth, iCaptureHeight);
         if (check != capplan::TRegionCheck::Ok) {
             // The whole screen is captured instead.
@@ -162,7 +158,7 @@ void TCaptureScreenLoop::ConfigureCapturer(TFrameBufferHeader& header)
                                               bDrawOverlays);
     pFullscreenCapturer->SetFrameBufferSection(res.pFrameBuffer->Section());
     LogInfo("%s pFrameBufferHeader->bDontMirrorFrames %d", kName, static_cast<int>(header.bDontMirrorFrames));
-    if (IsAllZero(captureRegion)) {
+    if (capgeo::IsAllZero(captureRegion)) {
         LogInfo("Region is empty -> start overlay");
         header.bOverlayStatus = 0;
         pOverlayCommands = env.CreateOverlayCommandsClient();
@@ -179,7 +175,7 @@ void TCaptureScreenLoop::ConfigureCapturer(TFrameBufferHeader& header)
 void TCaptureScreenLoop::IdlePass(TFrameBufferHeader& header)
 {
     // Only the whole-screen capture follows the user's application from monitor to monitor.
-    const std::wstring wsActiveMonitor = IsAllZero(captureRegion) ? env.GetMonitorForActiveApplication() : L"";
+    const std::wstring wsActiveMonitor = capgeo::IsAllZero(captureRegion) ? env.GetMonitorForActiveApplication() : L"";
     if (!wsActiveMonitor.empty() && wsActiveMonitor != wsMonitorName) {
         // The name in use stays: the report repeats while the change lasts.
         LogInfoW(L"%S monitor has been changed from %s to %s", kName, wsMonitorName.c_str(), wsActiveMonitor.c_str());

@@ -30,19 +30,9 @@ TRefHostOptions GdiOptions()
 // Picture pixel (x, y) must be the pattern at (left + x, top + y); returns mismatches and the first.
 size_t ExactMismatches(const TFramePicture& picture, int left, int top, uint32_t generation, std::string* pFirst)
 {
-    size_t mismatches = 0;
-    for (uint32_t y = 0; y < picture.ui32Height; ++y) {
-        for (uint32_t x = 0; x < picture.ui32Width; ++x) {
-            const uint32_t actual = picture.vecPixels[size_t{y} * picture.ui32Width + x] & scene::kPatternColourMask;
-            const uint32_t expected = scene::PatternPixel(Pattern::Coords, left + x, top + y, generation);
-            if (actual != expected && mismatches++ == 0) {
-                std::ostringstream out;
-                out << "(" << x << "," << y << "): " << std::hex << actual << " expected " << expected;
-                *pFirst = out.str();
-            }
-        }
-    }
-    return mismatches;
+    return scenetest::CountExactMismatches(
+        picture.ui32Width, picture.ui32Height, left, top, generation,
+        [&](uint32_t x, uint32_t y) { return picture.vecPixels[size_t{y} * picture.ui32Width + x]; }, pFirst);
 }
 
 scenetest::ScreenFrame AsScreenFrame(const TFramePicture& picture, uint32_t top, uint32_t rows)

@@ -67,20 +67,9 @@ std::unique_ptr<TGDIFullscreenCapturer> InitializedCapturer()
 size_t ExactMismatches(const Destination& dst, uint32_t width, uint32_t rows, bool bTopDown, int left, int top,
                        uint32_t generation, std::string* pFirst)
 {
-    size_t mismatches = 0;
-    for (uint32_t p = 0; p < rows; ++p) {
-        const uint32_t memoryRow = bTopDown ? p : rows - 1 - p;
-        for (uint32_t x = 0; x < width; ++x) {
-            const uint32_t expected = scene::PatternPixel(Pattern::Coords, left + x, top + p, generation);
-            const uint32_t actual = dst.At(memoryRow, x) & scene::kPatternColourMask;
-            if (actual != expected && mismatches++ == 0) {
-                std::ostringstream out;
-                out << "picture (" << x << "," << p << "): " << std::hex << actual << " expected " << expected;
-                *pFirst = out.str();
-            }
-        }
-    }
-    return mismatches;
+    return scenetest::CountExactMismatches(
+        width, rows, left, top, generation,
+        [&](uint32_t x, uint32_t y) { return dst.At(bTopDown ? y : rows - 1 - y, x); }, pFirst);
 }
 
 // The scene shows `kPattern` while the suite runs.

@@ -150,6 +150,24 @@ void QuitSuiteScene(std::unique_ptr<SceneRun>& pScene)
     }
 }
 
+size_t CountExactMismatches(uint32_t width, uint32_t rows, int left, int top, uint32_t generation,
+                            const std::function<uint32_t(uint32_t, uint32_t)>& pixelAt, std::string* pFirst)
+{
+    size_t mismatches = 0;
+    for (uint32_t y = 0; y < rows; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            const uint32_t expected = scene::PatternPixel(scene::Pattern::Coords, left + x, top + y, generation);
+            const uint32_t actual = pixelAt(x, y) & scene::kPatternColourMask;
+            if (actual != expected && mismatches++ == 0) {
+                std::ostringstream out;
+                out << "picture (" << x << "," << y << "): " << std::hex << actual << " expected " << expected;
+                *pFirst = out.str();
+            }
+        }
+    }
+    return mismatches;
+}
+
 ScreenFrame GrabOnSecondThread(const RECT& source, int dstW, int dstH)
 {
     ScreenFrame frame;

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -88,6 +89,12 @@ ScreenFrame GrabOnSecondThread(const RECT& source, int dstW, int dstH);
 // in *pFirst.
 size_t CountMismatches(const ScreenFrame& frame, scene::Pattern pattern, uint32_t generation, int srcW, int srcH,
                        uint32_t tolerance, std::string* pFirst);
+
+// Counts the pixels of a width x rows picture that differ from the coords pattern at
+// (left + x, top + y); pixelAt(x, y) gives the captured pixel of column x, row y counted from the
+// picture's top. Describes the first mismatch in *pFirst.
+size_t CountExactMismatches(uint32_t width, uint32_t rows, int left, int top, uint32_t generation,
+                            const std::function<uint32_t(uint32_t, uint32_t)>& pixelAt, std::string* pFirst);
 
 RECT PrimaryMonitor();
 
