@@ -205,13 +205,16 @@ bool TFakeCapturer::AskForCursor()
     const TFrameBufferHeader& header = *view.As<TFrameBufferHeader>();
     const std::wstring eventName = ToWide(ReadHeaderWideString(header, ZYR_WIDE_FIELD(wszCursorEventName)));
     const std::wstring mutexName = ToWide(ReadHeaderWideString(header, ZYR_WIDE_FIELD(wszCursorMutexName)));
-    const TKernelHandle hEvent(::OpenEventW(EVENT_MODIFY_STATE, FALSE, eventName.c_str()));
-    const TKernelHandle hMutex(::OpenMutexW(SYNCHRONIZE, FALSE, mutexName.c_str()));
-    if (!hEvent || !hMutex) {
-        Fail("the cursor event or mutex cannot be opened");
-        return false;
-    }
-    if (!WaitCursorFlag(1)) {
+    // The host creates the cursor mutex last of the objects named here: the section and the
+    // started-correctly event, which the fake waited for, may exist before it.
+    TKernelHandle hEvent;
+    TKernelHandle hMutex;
+    if (!WaitForObject([&] {
+            hEvent.Reset(::OpenEventW(EVENT_MODIFY_STATE, FALSE, eventName.c_str()));
+            hMutex.Reset(::OpenMutexW(SYNCHRONIZE, FALSE, mutexName.c_str()));
+            return hEvent.IsValid() && hMutex.IsValid();
+        }) ||
+        !WaitCursorFlag(1)) {
         return false;
     }
     {
