@@ -11,8 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <thread>
 
 namespace {
@@ -59,20 +61,27 @@ public:
     PointerWindow& operator=(const PointerWindow&) = delete;
 
     // Puts the pointer over the window and serves the queue until GetCursorInfo shows a cursor
-    // there; false after the bound.
-    bool PointAtIt() const
+    // there; false after the bound, with what was seen in *pSeen.
+    bool PointAtIt(std::string* pSeen) const
     {
         if (hWnd == nullptr || !::SetCursorPos(kPointer.x, kPointer.y)) {
+            *pSeen = "no window or SetCursorPos failed, error " + std::to_string(::GetLastError());
             return false;
         }
         const ULONGLONG ullStart = ::GetTickCount64();
         while (::GetTickCount64() - ullStart < kWaitMs) {
             CURSORINFO info{};
             info.cbSize = sizeof info;
-            if (::GetCursorInfo(&info) && info.hCursor != nullptr && info.ptScreenPos.x == kPointer.x &&
-                info.ptScreenPos.y == kPointer.y) {
+            const bool bRead = ::GetCursorInfo(&info) != FALSE;
+            if (bRead && info.hCursor != nullptr && info.ptScreenPos.x == kPointer.x && info.ptScreenPos.y == kPointer.y) {
                 return true;
             }
+            *pSeen = "GetCursorInfo " + std::string(bRead ? "read" : "failed") + ", handle " +
+                     std::to_string(reinterpret_cast<uintptr_t>(info.hCursor)) + " at (" +
+                     std::to_string(info.ptScreenPos.x) + ", " + std::to_string(info.ptScreenPos.y) + "), flags " +
+                     std::to_string(info.flags) + ", foreground " +
+                     std::to_string(reinterpret_cast<uintptr_t>(::GetForegroundWindow())) + ", window " +
+                     std::to_string(reinterpret_cast<uintptr_t>(hWnd));
             ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
             for (MSG message; ::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) {
                 ::DispatchMessageW(&message);
@@ -193,13 +202,13 @@ protected:
     static void SetUpTestSuite()
     {
         pWindow = std::make_unique<PointerWindow>();
-        bPointed = pWindow->PointAtIt();
+        bPointed = pWindow->PointAtIt(&strSeen);
     }
     static void TearDownTestSuite() { pWindow.reset(); }
 
     void SetUp() override
     {
-        ASSERT_TRUE(bPointed) << "GetCursorInfo showed no cursor over the test's window";
+        ASSERT_TRUE(bPointed) << "no cursor over the test's window: " << strSeen;
         std::wstring error;
         ASSERT_TRUE(host.CreateObjects(options, &error)) << Narrow(error);
     }
@@ -208,12 +217,14 @@ protected:
 
     static std::unique_ptr<PointerWindow> pWindow;
     static bool bPointed;
+    static std::string strSeen;
     TRefHostOptions options;
     TRefHost host;
 };
 
 std::unique_ptr<PointerWindow> CursorPublisher::pWindow;
 bool CursorPublisher::bPointed = false;
+std::string CursorPublisher::strSeen;
 
 TEST_F(CursorPublisher, PublishesOnceTheLayoutAppearsWithoutAnEvent)
 {
