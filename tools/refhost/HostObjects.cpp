@@ -1,6 +1,8 @@
 // The reference host's names for the objects it can leave out, as written on its command line.
 #include "TRefHost.h"
 
+#include <windows.h>
+
 #include <iterator>
 
 namespace {
@@ -20,6 +22,8 @@ constexpr THostObjectText kHostObjectTexts[] = {
     {THostObject::WebCamMutex, L"webcam-mutex"},
     {THostObject::RadialMenuMutex, L"radial-menu-mutex"},
     {THostObject::WebCamBackgroundMutex, L"webcam-background-mutex"},
+    {THostObject::CursorEvent, L"cursor-event"},
+    {THostObject::CursorMutex, L"cursor-mutex"},
 };
 
 }  // namespace
@@ -43,4 +47,14 @@ const wchar_t* HostObjectName(THostObject object)
         }
     }
     return L"unknown-object";
+}
+
+std::wstring DefaultCursorEventName()
+{
+    return L"ZYRRefHostCursorEvent-" + std::to_wstring(::GetCurrentProcessId());
+}
+
+std::wstring DefaultCursorMutexName()
+{
+    return L"ZYRRefHostCursorMutex-" + std::to_wstring(::GetCurrentProcessId());
 }

@@ -25,6 +25,13 @@ constexpr TAccessMutexObject kAccessMutexObjects[] = {
     {THostObject::RadialMenuMutex, kAccessMutexRadialMenu, kRadialMenuAccessMutexName},
 };
 
+// A mutex whose name the options give.
+struct TNamedMutexObject {
+    THostObject object;
+    const std::wstring* pName;
+    TKernelHandle* pOwner;
+};
+
 std::wstring Describe(THostObject object, std::wstring_view name)
 {
     return std::wstring(HostObjectName(object)) + L" '" + std::wstring(name) + L"'";
@@ -48,11 +55,11 @@ bool TakeNewObject(HANDLE hObject, DWORD dwCreateError, THostObject object, std:
     return true;
 }
 
-bool CreateNamedEvent(SECURITY_ATTRIBUTES* pAttributes, bool bSignalled, THostObject object, const wchar_t* pszName,
-                      TKernelHandle* pOwner, std::wstring* pError)
+bool CreateNamedEvent(SECURITY_ATTRIBUTES* pAttributes, bool bManualReset, bool bSignalled, THostObject object,
+                      const wchar_t* pszName, TKernelHandle* pOwner, std::wstring* pError)
 {
     ::SetLastError(ERROR_SUCCESS);
-    HANDLE hEvent = ::CreateEventW(pAttributes, TRUE, bSignalled ? TRUE : FALSE, pszName);
+    HANDLE hEvent = ::CreateEventW(pAttributes, bManualReset ? TRUE : FALSE, bSignalled ? TRUE : FALSE, pszName);
     const DWORD dwError = ::GetLastError();
     return TakeNewObject(hEvent, dwError, object, pszName, pOwner, pError);
 }
@@ -83,6 +90,18 @@ void FillHeader(TFrameBufferHeader& header, const TRefHostOptions& options)
     header.CaptureRegion = options.captureRegion;
     WriteHeaderWideString(header, ZYR_WIDE_FIELD(wszMonitorName), ToU16(options.wsMonitorName));
     WriteHeaderWideString(header, ZYR_WIDE_FIELD(wszCaptureFrameInstanceMutexName), ToU16(options.wsInstanceMutexName));
+    WriteHeaderWideString(header, ZYR_WIDE_FIELD(wszCursorEventName), ToU16(options.wsCursorEventName));
+    WriteHeaderWideString(header, ZYR_WIDE_FIELD(wszCursorMutexName), ToU16(options.wsCursorMutexName));
+}
+
+// An empty name would make an unnamed object that no capturer can find.
+bool CheckName(const TRefHostOptions& options, THostObject object, const std::wstring& name, std::wstring* pError)
+{
+    if (options.IsOmitted(object) || !name.empty()) {
+        return true;
+    }
+    *pError = std::wstring(HostObjectName(object)) + L": the name is empty";
+    return false;
 }
 
 }  // namespace
@@ -172,17 +191,23 @@ bool TRefHost::CreateEvents(const TRefHostOptions& options, SECURITY_ATTRIBUTES*
     struct TEventObject {
         THostObject object;
         const wchar_t* pszName;
+        bool bManualReset;
         bool bSignalled;
         TKernelHandle* pOwner;
     };
+    // The cursor event is auto-reset: each signal of the capturer asks for one publication.
     const TEventObject events[] = {
-        {THostObject::UninstallEvent, kUninstallAllHooksEventName, options.bUninstallPreSignalled, &hUninstallEvent},
-        {THostObject::StartedCorrectlyEvent, kStartedCorrectlyEventName, false, &hStartedCorrectlyEvent},
-        {THostObject::FirstFrameEvent, kFirstFrameCapturedEventName, false, &hFirstFrameEvent},
+        {THostObject::UninstallEvent, kUninstallAllHooksEventName, true, options.bUninstallPreSignalled, &hUninstallEvent},
+        {THostObject::StartedCorrectlyEvent, kStartedCorrectlyEventName, true, false, &hStartedCorrectlyEvent},
+        {THostObject::FirstFrameEvent, kFirstFrameCapturedEventName, true, false, &hFirstFrameEvent},
+        {THostObject::CursorEvent, options.wsCursorEventName.c_str(), false, false, &hCursorEvent},
     };
+    if (!CheckName(options, THostObject::CursorEvent, options.wsCursorEventName, pError)) {
+        return false;
+    }
     for (const TEventObject& event : events) {
-        if (!options.IsOmitted(event.object) &&
-            !CreateNamedEvent(pAttributes, event.bSignalled, event.object, event.pszName, event.pOwner, pError)) {
+        if (!options.IsOmitted(event.object) && !CreateNamedEvent(pAttributes, event.bManualReset, event.bSignalled,
+                                                                  event.object, event.pszName, event.pOwner, pError)) {
             return false;
         }
     }
@@ -191,14 +216,16 @@ bool TRefHost::CreateEvents(const TRefHostOptions& options, SECURITY_ATTRIBUTES*
 
 bool TRefHost::CreateMutexes(const TRefHostOptions& options, SECURITY_ATTRIBUTES* pAttributes, std::wstring* pError)
 {
-    if (!options.IsOmitted(THostObject::InstanceMutex)) {
-        // An empty name would make an unnamed mutex that no capturer can find.
-        if (options.wsInstanceMutexName.empty()) {
-            *pError = L"instance-mutex: the name is empty";
+    const TNamedMutexObject named[] = {
+        {THostObject::InstanceMutex, &options.wsInstanceMutexName, &hInstanceMutex},
+        {THostObject::CursorMutex, &options.wsCursorMutexName, &hCursorMutex},
+    };
+    for (const TNamedMutexObject& mutex : named) {
+        if (!CheckName(options, mutex.object, *mutex.pName, pError)) {
             return false;
         }
-        if (!CreateNamedMutex(pAttributes, THostObject::InstanceMutex, options.wsInstanceMutexName.c_str(),
-                              &hInstanceMutex, pError)) {
+        if (!options.IsOmitted(mutex.object) &&
+            !CreateNamedMutex(pAttributes, mutex.object, mutex.pName->c_str(), mutex.pOwner, pError)) {
             return false;
         }
     }
@@ -216,6 +243,8 @@ void TRefHost::CloseObjects()
     for (TKernelHandle& hMutex : hAccessMutexes) {
         hMutex.Reset();
     }
+    hCursorMutex.Reset();
+    hCursorEvent.Reset();
     hInstanceMutex.Reset();
     hFirstFrameEvent.Reset();
     hStartedCorrectlyEvent.Reset();

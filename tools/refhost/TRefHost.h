@@ -26,12 +26,21 @@ enum class THostObject {
     WebCamMutex,
     RadialMenuMutex,
     WebCamBackgroundMutex,
+    CursorEvent,
+    CursorMutex,
 };
 
 // Parses "frame-buffer", "uninstall-event", "instance-mutex", "started-event", "first-frame-event",
-// "hud-mutex", "webcam-mutex", "radial-menu-mutex", "webcam-background-mutex".
+// "hud-mutex", "webcam-mutex", "radial-menu-mutex", "webcam-background-mutex", "cursor-event",
+// "cursor-mutex".
 bool ParseHostObject(const std::wstring& text, THostObject* pObject);
 const wchar_t* HostObjectName(THostObject object);
+
+// The default names of the cursor event and mutex: "ZYRRefHostCursorEvent-<pid>" and
+// "ZYRRefHostCursorMutex-<pid>" with this process's id, so that hosts of different processes never
+// share them (within one process the frame buffer's fixed name allows one host at a time).
+std::wstring DefaultCursorEventName();
+std::wstring DefaultCursorMutexName();
 
 struct TRefHostOptions {
     // Objects to leave out (bit i set = object of enum value i not created).
@@ -44,6 +53,10 @@ struct TRefHostOptions {
     bool bUndersizedSection = false;
     // Name of the capture-frame-instance mutex written into the header.
     std::wstring wsInstanceMutexName = L"ZYRRefHostCaptureFrameInstance67777777773";
+    // Names of the cursor event (auto-reset) and the cursor mutex, written into the header's
+    // wszCursorEventName and wszCursorMutexName (also when the object itself is left out).
+    std::wstring wsCursorEventName = DefaultCursorEventName();
+    std::wstring wsCursorMutexName = DefaultCursorMutexName();
     // The uninstall event is created already signalled.
     bool bUninstallPreSignalled = false;
     // Header settings.
@@ -118,6 +131,11 @@ public:
     // waits for the next frame.
     HANDLE FirstFrameEvent() const { return hFirstFrameEvent.Get(); }
     DWORD CapturerProcessId() const { return dwCapturerProcessId; }
+    // The cursor event (auto-reset: the capturer sets it for each cursor it has not seen, and one
+    // wait answers one signal) and the mutex that guards the header's cursor block; null when left
+    // out. Owned by the host, valid while it lives.
+    HANDLE CursorEvent() const { return hCursorEvent.Get(); }
+    HANDLE CursorMutex() const { return hCursorMutex.Get(); }
     // Starts that Wine's loader lost (ERROR_INTERNAL_ERROR) and StartCapturer repeated.
     uint32_t StartRetries() const { return ui32StartRetries; }
 
@@ -138,6 +156,8 @@ private:
     TKernelHandle hStartedCorrectlyEvent;
     TKernelHandle hFirstFrameEvent;
     TKernelHandle hInstanceMutex;
+    TKernelHandle hCursorEvent;
+    TKernelHandle hCursorMutex;
     TKernelHandle hAccessMutexes[4];  // by key: 0 HUD, 1 WebCamBackground, 2 WebCam, 3 RadialMenu
     TKernelHandle hCapturerProcess;
     DWORD dwCapturerProcessId = 0;

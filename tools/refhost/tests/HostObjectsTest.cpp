@@ -1,6 +1,7 @@
 // The host's named objects, seen from outside as a capturer sees them: which exist, their kinds
 // and states, refusal when another host holds a name, and the object names of the command line.
 #include "RefHostTestSupport.h"
+#include "ipc/WideText.h"
 
 #include <gtest/gtest.h>
 
@@ -226,6 +227,80 @@ TEST(HostObjects, StartedAndFirstFrameEventsAreManualResetAndStartClear)
     EXPECT_TRUE(IsSignalled(kFirstFrameCapturedEventName));
 }
 
+TEST(HostObjects, CursorEventIsAutoResetAndStartsClear)
+{
+    TRefHost host;
+    std::wstring error;
+    ASSERT_TRUE(host.CreateObjects(TRefHostOptions{}, &error)) << Narrow(error);
+    ASSERT_NE(host.CursorEvent(), nullptr);
+    EXPECT_EQ(::WaitForSingleObject(host.CursorEvent(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    const TKernelHandle event(::OpenEventW(EVENT_MODIFY_STATE, FALSE, TRefHostOptions{}.wsCursorEventName.c_str()));
+    ASSERT_TRUE(event.IsValid());
+    for (int signal = 0; signal < 2; ++signal) {
+        SCOPED_TRACE(signal);
+        ASSERT_TRUE(::SetEvent(event.Get()));
+        EXPECT_EQ(::WaitForSingleObject(host.CursorEvent(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
+        EXPECT_EQ(::WaitForSingleObject(host.CursorEvent(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
+            << "one wait consumes one signal";
+    }
+}
+
+// The header names the cursor objects whether or not they exist (a capturer then fails to open
+// them); default names carry the process id, given names are used as they are.
+TEST(HostObjects, HeaderNamesTheCursorObjects)
+{
+    struct Case {
+        const char* name;
+        std::wstring wsEvent;
+        std::wstring wsMutex;
+        bool bOmit;
+    };
+    const std::wstring pid = std::to_wstring(::GetCurrentProcessId());
+    const Case cases[] = {
+        {"default names", L"ZYRRefHostCursorEvent-" + pid, L"ZYRRefHostCursorMutex-" + pid, false},
+        {"given names", L"RefHostTestCursorEvent", L"RefHostTestCursorMutex", false},
+        {"left out", L"RefHostTestCursorEvent", L"RefHostTestCursorMutex", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TRefHostOptions options;
+        if (std::string(c.name) != "default names") {
+            options.wsCursorEventName = c.wsEvent;
+            options.wsCursorMutexName = c.wsMutex;
+        }
+        if (c.bOmit) {
+            options.Omit(THostObject::CursorEvent);
+            options.Omit(THostObject::CursorMutex);
+        }
+        TRefHost host;
+        std::wstring error;
+        ASSERT_TRUE(host.CreateObjects(options, &error)) << Narrow(error);
+        EXPECT_EQ(ToWide(ReadHeaderWideString(*host.Header(), ZYR_WIDE_FIELD(wszCursorEventName))), c.wsEvent);
+        EXPECT_EQ(ToWide(ReadHeaderWideString(*host.Header(), ZYR_WIDE_FIELD(wszCursorMutexName))), c.wsMutex);
+        EXPECT_EQ(host.CursorEvent() == nullptr, c.bOmit);
+        EXPECT_EQ(host.CursorMutex() == nullptr, c.bOmit);
+        ExpectObjects(options, ExistsUnlessOmitted);
+    }
+}
+
+TEST(HostObjects, EmptyCursorObjectNamesAreRefusedUnlessOmitted)
+{
+    for (THostObject object : {THostObject::CursorEvent, THostObject::CursorMutex}) {
+        SCOPED_TRACE(ObjectLabel(object));
+        TRefHostOptions options;
+        (object == THostObject::CursorEvent ? options.wsCursorEventName : options.wsCursorMutexName).clear();
+        std::wstring error;
+        {
+            TRefHost host;
+            EXPECT_FALSE(host.CreateObjects(options, &error));
+            EXPECT_NE(error.find(HostObjectName(object)), std::wstring::npos) << Narrow(error);
+        }
+        options.Omit(object);
+        TRefHost host;
+        EXPECT_TRUE(host.CreateObjects(options, &error)) << Narrow(error);
+    }
+}
+
 TEST(HostObjects, MutexesAreNotOwnedByTheHost)
 {
     TRefHost host;
@@ -285,7 +360,7 @@ TEST(HostObjectNames, RoundTripAndRejectOthers)
         EXPECT_EQ(std::find(seen.begin(), seen.end(), text), seen.end()) << "names are unique";
         seen.push_back(text);
     }
-    EXPECT_EQ(seen.size(), 9u);
+    EXPECT_EQ(seen.size(), 11u);
     for (const wchar_t* pszText : {L"", L"frame_buffer", L"Frame-Buffer", L"hud", L"frame-buffer "}) {
         THostObject parsed = THostObject::HUDMutex;
         EXPECT_FALSE(ParseHostObject(pszText, &parsed)) << Narrow(pszText);

@@ -41,6 +41,8 @@ inline std::vector<TObjectEntry> AllObjects(const TRefHostOptions& options = TRe
         {THostObject::WebCamMutex, TKind::Mutex, kWebCamAccessMutexName},
         {THostObject::RadialMenuMutex, TKind::Mutex, kRadialMenuAccessMutexName},
         {THostObject::WebCamBackgroundMutex, TKind::Mutex, kWebCamBackgroundAccessMutexName},
+        {THostObject::CursorEvent, TKind::Event, options.wsCursorEventName},
+        {THostObject::CursorMutex, TKind::Mutex, options.wsCursorMutexName},
     };
 }
 
