@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 namespace {
@@ -236,10 +237,10 @@ TEST_F(DrawMouseCursor, UntrustedBlocksAreRefusedWithAnErrorLine)
     const uint64_t handle = PointAt(POINT{60, 50});
     ASSERT_NE(0u, handle);
     host.Publish(handle, POINT{60, 50}, POINT{0, 0}, TCursorPicture::Colour);
-    // The colour area lies past the end of the frame buffer; the mask DIB claims 1024 x 1024
-    // pixels, more than its 512 KiB area holds.
+    // The colour area lies past the end of the frame buffer; the mask DIB claims 4096 x 4096
+    // pixels (2 MiB at 1 bit), more than its 512 KiB area holds.
     host.Header().ui32CursorColorBitmapOffset = 0xFFFFFF00u;
-    const uint32_t bigSide = 1024;
+    const uint32_t bigSide = 4096;
     std::memcpy(host.Bytes() + host.Header().ui32CursorMaskBitmapOffset + 4, &bigSide, 4);
     std::memcpy(host.Bytes() + host.Header().ui32CursorMaskBitmapOffset + 8, &bigSide, 4);
     TDrawMouseCursor drawer(host.View());
@@ -249,7 +250,7 @@ TEST_F(DrawMouseCursor, UntrustedBlocksAreRefusedWithAnErrorLine)
     EXPECT_EQ(0u, drawer.CachedCursors());
     const std::vector<std::string> texts = Texts();
     EXPECT_EQ(1u, CountStartingWith(texts, std::string(kDraw) + "the cursor colour bitmap area lies outside"));
-    EXPECT_EQ(1u, CountStartingWith(texts, "TZYRWindowsBitmap::CreateBitmapFromMemory the bitmap (1024x1024"));
+    EXPECT_EQ(1u, CountStartingWith(texts, "TZYRWindowsBitmap::CreateBitmapFromMemory the bitmap (4096x4096"));
 }
 
 TEST_F(DrawMouseCursor, MissingCursorObjectsAreReportedOnEveryFrame)
