@@ -194,6 +194,25 @@ TApplied ApplyFrameValue(const std::wstring& option, const std::wstring& value, 
     return TApplied::NotThisGroup;
 }
 
+// The options of the cursor block the host publishes.
+TApplied ApplyCursorValue(const std::wstring& option, const std::wstring& value, TRefHostCommand* pCommand)
+{
+    if (option == L"--cursor-picture") {
+        pCommand->bPublishCursor = true;
+        pCommand->options.bDrawMouseCursor = true;
+        return Applied(refcursor::ParseCursorPicture(value, &pCommand->cursorOptions.picture));
+    }
+    if (option == L"--cursor-hotspot") {
+        int32_t values[2] = {};
+        const bool bValid = ParseInt32List(value, L',', 2, std::numeric_limits<int32_t>::min(), values);
+        pCommand->cursorOptions.iHotspotX = values[0];
+        pCommand->cursorOptions.iHotspotY = values[1];
+        pCommand->bCursorHotspotGiven = true;
+        return Applied(bValid);
+    }
+    return TApplied::NotThisGroup;
+}
+
 // Applies a flag without a value; false when `option` is not one.
 bool ApplyFlag(const std::wstring& option, TRefHostCommand* pCommand)
 {
@@ -231,6 +250,8 @@ bool CheckCombination(TRefHostCommand* pCommand, std::wstring* pError)
                               pCommand->streamFormat != TStreamFormat::None;
     if (pCommand->bSingleFrame && pCommand->bPipeline) {
         *pError = L"--single-frame and --pipeline exclude each other";
+    } else if (pCommand->bCursorHotspotGiven && !pCommand->bPublishCursor) {
+        *pError = L"--cursor-hotspot needs --cursor-picture";
     } else if (bFrameOption && pCommand->ui32Frames == 0) {
         *pError = L"--fps, --pipeline, --png-dir, --raw and --y4m need --frames or --single-frame";
     } else {
@@ -264,6 +285,9 @@ TRefHostParseResult ParseRefHostArguments(const std::vector<std::wstring>& args,
         }
         if (applied == TApplied::NotThisGroup) {
             applied = ApplyFrameValue(option, value, pCommand);
+        }
+        if (applied == TApplied::NotThisGroup) {
+            applied = ApplyCursorValue(option, value, pCommand);
         }
         if (applied == TApplied::NotThisGroup) {
             *pError = L"unknown option '" + option + L"'";
@@ -309,7 +333,8 @@ const char* RefHostUsage()
            "Host objects and header settings:\n"
            "  --omit <object>          leave an object out (repeatable): frame-buffer, uninstall-event,\n"
            "                           instance-mutex, started-event, first-frame-event, hud-mutex,\n"
-           "                           webcam-mutex, radial-menu-mutex, webcam-background-mutex\n"
+           "                           webcam-mutex, radial-menu-mutex, webcam-background-mutex,\n"
+           "                           cursor-event, cursor-mutex\n"
            "  --method 0|1             capture method: 0 DXGI, 1 GDI (default 1)\n"
            "  --region l,t,r,b         capture region (default all zero: whole screen)\n"
            "  --monitor <name>         monitor device name\n"
@@ -319,6 +344,10 @@ const char* RefHostUsage()
            "  --no-mirror              frames top-down (default bottom-up)\n"
            "  --capture-enabled 0|1    continuous capture on (default 1)\n"
            "  --cursor                 draw the mouse cursor\n"
+           "  --cursor-picture colour|mono|none  publish the cursor block (implies --cursor): the live\n"
+           "                           cursor's handle, position and flags with a synthetic picture\n"
+           "                           (none: handle 0, no bitmaps), on each cursor event and layout\n"
+           "  --cursor-hotspot X,Y     hot spot published with the picture (default 0,0)\n"
            "  --suppress-overlay-command  no start command to the overlay program\n"
            "  --instance-mutex <name>  capture-frame-instance mutex name\n"
            "  --uninstall-presignalled create the uninstall event signalled\n"
@@ -343,7 +372,7 @@ const char* RefHostUsage()
            "Output lines: capturer-pid <N>; started-correctly yes after <ms> ms | started-correctly no\n"
            "[after <ms> ms]; with frames: frame-size <W>x<H> and\n"
            "  stats frames=<n> fps=<x.x> first_frame_ms=<n> latency_median_ms=<x.xx> latency_p95_ms=<x.xx>\n"
-           "  latency_max_ms=<x.xx> capturer_cpu_ms=<n>\n"
+           "  latency_max_ms=<x.xx> capturer_cpu_ms=<n> [cursor_events=<n> with --cursor-picture]\n"
            "(the first frame, which waits for the warm-up, counts only in first_frame_ms); stop <method>;\n"
            "exit-code <N>. With --raw or --y4m these lines go to standard error. With --stop end-host the\n"
            "host exits right after \"stop end-host\".\n"

@@ -2,6 +2,7 @@
 // into it.
 #pragma once
 
+#include "TCursorPublisher.h"
 #include "TRefHost.h"
 
 #include <cstdint>
@@ -31,6 +32,11 @@ struct TRefHostCommand {
     bool bSingleFrame = false;      // --single-frame: single-frame requests, capture disabled
     std::wstring wsPngDirectory;    // --png-dir
     TStreamFormat streamFormat = TStreamFormat::None;
+    // --cursor-picture (which also sets options.bDrawMouseCursor) and --cursor-hotspot: the host
+    // publishes the cursor block (TCursorPublisher) from the creation of its objects to the end.
+    bool bPublishCursor = false;
+    bool bCursorHotspotGiven = false;  // --cursor-hotspot needs --cursor-picture
+    TCursorPublisherOptions cursorOptions;
 };
 
 enum class TRefHostParseResult { Run, Help, Bad };

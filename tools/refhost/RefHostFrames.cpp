@@ -57,7 +57,7 @@ std::string FailureText(const TRefHostCommand& command, const TPumpResult& resul
 }  // namespace
 
 int ReadRefHostFrames(const TRefHostCommand& command, const TRefHost& host, std::ostream& out, std::ostream& err,
-                      const TByteWriter& streamWriter)
+                      const TByteWriter& streamWriter, const TCursorPublisher* pCursorPublisher)
 {
     TSinkList sinks;
     if (!BuildSinks(command, streamWriter, &sinks)) {
@@ -80,7 +80,11 @@ int ReadRefHostFrames(const TRefHostCommand& command, const TRefHost& host, std:
     if (client.Width() != 0) {
         Line(out, "frame-size " + std::to_string(client.Width()) + "x" + std::to_string(client.Height()));
     }
-    Line(out, FormatStatsLine(result.Stats()));
+    std::string stats = FormatStatsLine(result.Stats());
+    if (pCursorPublisher != nullptr) {
+        stats += " cursor_events=" + std::to_string(pCursorPublisher->EventsReceived());
+    }
+    Line(out, stats);
     if (result.result != TFrameResult::Ok) {
         Line(err, FailureText(command, result));
         return kExitFramesFailed;

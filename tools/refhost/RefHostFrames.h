@@ -5,6 +5,7 @@
 
 #include "FrameSinks.h"
 #include "RefHostCommandLine.h"
+#include "TCursorPublisher.h"
 #include "TRefHost.h"
 
 #include <ostream>
@@ -14,6 +15,7 @@ constexpr int kExitSizeRefused = 3;   // the capturer refused the frame size (im
 constexpr int kExitFramesFailed = 4;  // time-out, capturer ended, layout outside the section, sink
 
 // Reads command.ui32Frames frames through host's section; lines to `out`, failures to `err`.
-// Returns the exit code. The capturer is left running.
+// Returns the exit code. The capturer is left running. With a cursor publisher, the stats line
+// ends in " cursor_events=<n>", the cursor events it received so far.
 int ReadRefHostFrames(const TRefHostCommand& command, const TRefHost& host, std::ostream& out, std::ostream& err,
-                      const TByteWriter& streamWriter);
+                      const TByteWriter& streamWriter, const TCursorPublisher* pCursorPublisher = nullptr);

@@ -2,6 +2,8 @@
 
 #include "RefHostFrames.h"
 
+#include <optional>
+
 namespace {
 
 void Line(std::ostream& out, const std::string& text)
@@ -78,13 +80,33 @@ void SignalNamedEvent(const std::wstring& name)
 // The capturer's time between started-correctly and the stop: its frames, or --run-ms. The result
 // is the session's exit code when nothing else fails.
 int RunStartedCapturer(const TRefHostCommand& command, TRefHost& host, std::ostream& out, std::ostream& err,
-                       const TByteWriter& streamWriter)
+                       const TByteWriter& streamWriter, const TCursorPublisher* pCursorPublisher)
 {
     if (command.ui32Frames == 0) {
         ::WaitForSingleObject(host.CapturerProcess(), command.ui32RunMs);
         return 0;
     }
-    return ReadRefHostFrames(command, host, out, err, streamWriter);
+    return ReadRefHostFrames(command, host, out, err, streamWriter, pCursorPublisher);
+}
+
+// Stops a capturer that still runs, the chosen way, and reports its exit code (not after
+// end-host: the host process ends first).
+TRefHostSessionResult EndSession(const TRefHostCommand& command, TRefHost& host, int iSessionCode, std::ostream& out,
+                                 std::ostream& err)
+{
+    if (!HasEnded(host)) {
+        Stop(command.stopMethod, host, out);
+        if (command.stopMethod == TStopMethod::EndHost) {
+            return TRefHostSessionResult{iSessionCode, true};
+        }
+    }
+    int iExitCode = 0;
+    if (!host.WaitCapturerExit(command.ui32TimeoutMs, &iExitCode)) {
+        return Failure(err, L"the capturer did not end within " + std::to_wstring(command.ui32TimeoutMs) + L" ms");
+    }
+    Line(out, "exit-code " + std::to_string(iExitCode));
+    SignalNamedEvent(command.wsSignalEvent);
+    return TRefHostSessionResult{iSessionCode, false};
 }
 
 }  // namespace
@@ -117,6 +139,16 @@ TRefHostSessionResult RunRefHostSession(const TRefHostCommand& command, TRefHost
     if (!host.CreateObjects(command.options, &error)) {
         return Failure(err, error);
     }
+    // Publishing from before the capturer's start to the session's end: the capturer may ask for
+    // a cursor (and lay the section out) at any time after it started.
+    std::optional<TCursorPublisher> cursorPublisher;
+    if (command.bPublishCursor) {
+        cursorPublisher.emplace(host, command.cursorOptions);
+        if (!cursorPublisher->Start()) {
+            return Failure(err, L"the cursor block cannot be published (no frame buffer section)");
+        }
+    }
+    const TCursorPublisher* pCursorPublisher = cursorPublisher ? &*cursorPublisher : nullptr;
     if (!host.StartCapturer(command.wsCapturerPath, 0, command.bArgsOverride ? &command.wsArgs : nullptr, &error)) {
         return Failure(err, error);
     }
@@ -126,21 +158,9 @@ TRefHostSessionResult RunRefHostSession(const TRefHostCommand& command, TRefHost
     // reported.
     int iSessionCode = command.ui32Frames == 0 ? 0 : kExitFramesFailed;
     if (ReportStart(command, host, out)) {
-        iSessionCode = RunStartedCapturer(command, host, out, err, streamWriter);
+        iSessionCode = RunStartedCapturer(command, host, out, err, streamWriter, pCursorPublisher);
     } else if (command.ui32Frames != 0) {
         Line(err, "ZYRRefHost: no frames: the capturer did not start correctly");
     }
-    if (!HasEnded(host)) {
-        Stop(command.stopMethod, host, out);
-        if (command.stopMethod == TStopMethod::EndHost) {
-            return TRefHostSessionResult{iSessionCode, true};
-        }
-    }
-    int iExitCode = 0;
-    if (!host.WaitCapturerExit(command.ui32TimeoutMs, &iExitCode)) {
-        return Failure(err, L"the capturer did not end within " + std::to_wstring(command.ui32TimeoutMs) + L" ms");
-    }
-    Line(out, "exit-code " + std::to_string(iExitCode));
-    SignalNamedEvent(command.wsSignalEvent);
-    return TRefHostSessionResult{iSessionCode, false};
+    return EndSession(command, host, iSessionCode, out, err);
 }

@@ -7,7 +7,8 @@
 //                                           or "started-correctly no" when the capturer ended first)
 //   with --frames / --single-frame, once the frames are read (RefHostFrames.h):
 //     frame-size <W>x<H>                   (left out when no frame was read)
-//     stats frames=<n> fps=<x.x> ...       (FrameStatistics.h; left out when the size was refused)
+//     stats frames=<n> fps=<x.x> ...       (FrameStatistics.h; left out when the size was refused;
+//                                           with --cursor-picture it ends in " cursor_events=<n>")
 //     frame-size refused: ...              (instead of both when the capturer refused the size)
 //   stop <uninstall|instance-mutex|end-host>   (left out when the capturer ended by itself)
 //   exit-code <N>                          (left out after "stop end-host")
@@ -28,7 +29,9 @@ struct TRefHostSessionResult {
     bool bHostMustEnd = false;  // --stop end-host: the process must end now, without stopping the capturer
 };
 
-// Runs the command's capturer with `host`, whose objects must not have been created yet. After a
+// Runs the command's capturer with `host`, whose objects must not have been created yet. With
+// --cursor-picture a TCursorPublisher publishes into the host's section from the creation of the
+// objects until the session returns. After a
 // result with bHostMustEnd the host object must not be destroyed: its destructor would stop the
 // capturer, which is to notice the host's end by itself.
 // With --raw or --y4m the frames go to streamWriter (the tool's standard output), which must then

@@ -142,6 +142,39 @@ std::vector<GoodCase> GoodCases()
              EXPECT_EQ(c.options.iMaxWidth, 1280);
              EXPECT_EQ(c.options.iMaxHeight, 720);
          }},
+        {"no cursor block by default", {L"--capturer", kExe, L"--cursor"},
+         [](const TRefHostCommand& c) {
+             EXPECT_FALSE(c.bPublishCursor);
+             EXPECT_EQ(c.cursorOptions.picture, refcursor::TCursorPicture::Colour);
+             EXPECT_EQ(c.cursorOptions.iHotspotX, 0);
+             EXPECT_EQ(c.cursorOptions.iHotspotY, 0);
+         }},
+        {"cursor picture implies --cursor", {L"--capturer", kExe, L"--cursor-picture", L"mono"},
+         [](const TRefHostCommand& c) {
+             EXPECT_TRUE(c.bPublishCursor);
+             EXPECT_TRUE(c.options.bDrawMouseCursor);
+             EXPECT_EQ(c.cursorOptions.picture, refcursor::TCursorPicture::Monochrome);
+         }},
+        {"cursor picture none with a hot spot",
+         {L"--cursor-hotspot", L"-3,31", L"--capturer", kExe, L"--cursor-picture", L"none"},
+         [](const TRefHostCommand& c) {
+             EXPECT_TRUE(c.bPublishCursor);
+             EXPECT_EQ(c.cursorOptions.picture, refcursor::TCursorPicture::None);
+             EXPECT_EQ(c.cursorOptions.iHotspotX, -3);
+             EXPECT_EQ(c.cursorOptions.iHotspotY, 31);
+         }},
+        {"cursor picture colour", {L"--capturer", kExe, L"--cursor-picture", L"colour", L"--cursor-hotspot", L"4,5"},
+         [](const TRefHostCommand& c) {
+             EXPECT_EQ(c.cursorOptions.picture, refcursor::TCursorPicture::Colour);
+             EXPECT_EQ(c.cursorOptions.iHotspotX, 4);
+             EXPECT_EQ(c.cursorOptions.iHotspotY, 5);
+         }},
+        {"cursor objects left out", {L"--capturer", kExe, L"--omit", L"cursor-event", L"--omit", L"cursor-mutex"},
+         [](const TRefHostCommand& c) {
+             EXPECT_TRUE(c.options.IsOmitted(THostObject::CursorEvent));
+             EXPECT_TRUE(c.options.IsOmitted(THostObject::CursorMutex));
+             EXPECT_FALSE(c.options.IsOmitted(THostObject::FrameBuffer));
+         }},
         {"events to wait for and to signal", {L"--capturer", kExe, L"--wait-event", L"ready", L"--signal-event", L"quit"},
          [](const TRefHostCommand& c) {
              EXPECT_EQ(c.wsWaitEvent, L"ready");
@@ -193,6 +226,11 @@ TEST(RefHostCommandLine, RefusesWithAReason)
         {"empty wait event", {L"--capturer", kExe, L"--wait-event", L""}, L"--wait-event"},
         {"empty instance mutex", {L"--capturer", kExe, L"--instance-mutex", L""}, L"--instance-mutex"},
         {"zero frames", {L"--capturer", kExe, L"--frames", L"0"}, L"'0' for --frames"},
+        {"unknown cursor picture", {L"--capturer", kExe, L"--cursor-picture", L"color"}, L"'color' for --cursor-picture"},
+        {"cursor picture missing", {L"--capturer", kExe, L"--cursor-picture"}, L"--cursor-picture needs a value"},
+        {"hot spot of one", {L"--capturer", kExe, L"--cursor-picture", L"mono", L"--cursor-hotspot", L"3"}, L"--cursor-hotspot"},
+        {"hot spot word", {L"--capturer", kExe, L"--cursor-picture", L"mono", L"--cursor-hotspot", L"a,b"}, L"--cursor-hotspot"},
+        {"hot spot without picture", {L"--capturer", kExe, L"--cursor-hotspot", L"1,1"}, L"--cursor-hotspot needs --cursor-picture"},
         {"frames word", {L"--capturer", kExe, L"--frames", L"many"}, L"--frames"},
         {"negative rate", {L"--capturer", kExe, L"--frames", L"2", L"--fps", L"-1"}, L"--fps"},
         {"rate above 1000", {L"--capturer", kExe, L"--frames", L"2", L"--fps", L"1000.5"}, L"--fps"},

@@ -3,6 +3,7 @@
 #include "FrameEncoding.h"
 #include "framebuffer/FrameBufferView.h"
 #include "ipc/HostObjectNames.h"
+#include "ipc/WideText.h"
 
 #include <cstddef>
 #include <cstring>
@@ -122,6 +123,9 @@ void TFakeCapturer::Run()
         return;
     }
     LayOut();
+    if (options.bAskForCursorOnce && !AskForCursor()) {
+        return;
+    }
     bLaidOut = true;
     if (hStartedEvent && !::SetEvent(hStartedEvent.Get())) {
         Fail("started-correctly event: error " + std::to_string(::GetLastError()));
@@ -181,6 +185,45 @@ void TFakeCapturer::LayOut()
     for (uint32_t slot = 0; slot < kFrameSlotCount; ++slot) {
         Ready(view, slot).store(0);
     }
+}
+
+bool TFakeCapturer::WaitCursorFlag(uint8_t value)
+{
+    const ULONGLONG ullStart = ::GetTickCount64();
+    while (Field<uint8_t>(view, offsetof(TFrameBufferHeader, bCursorColorBitmap)).load() != value) {
+        if (bStop.load() || ::GetTickCount64() - ullStart >= kSectionWaitMs) {
+            Fail("the host published no cursor");
+            return false;
+        }
+        ::Sleep(1);
+    }
+    return true;
+}
+
+bool TFakeCapturer::AskForCursor()
+{
+    const TFrameBufferHeader& header = *view.As<TFrameBufferHeader>();
+    const std::wstring eventName = ToWide(ReadHeaderWideString(header, ZYR_WIDE_FIELD(wszCursorEventName)));
+    const std::wstring mutexName = ToWide(ReadHeaderWideString(header, ZYR_WIDE_FIELD(wszCursorMutexName)));
+    const TKernelHandle hEvent(::OpenEventW(EVENT_MODIFY_STATE, FALSE, eventName.c_str()));
+    const TKernelHandle hMutex(::OpenMutexW(SYNCHRONIZE, FALSE, mutexName.c_str()));
+    if (!hEvent || !hMutex) {
+        Fail("the cursor event or mutex cannot be opened");
+        return false;
+    }
+    if (!WaitCursorFlag(1)) {
+        return false;
+    }
+    {
+        const TMutexOwnership lock(hMutex.Get(), ::WaitForSingleObject(hMutex.Get(), static_cast<DWORD>(kSectionWaitMs)));
+        if (!lock.IsOwned()) {
+            Fail("the cursor mutex was not granted");
+            return false;
+        }
+        Field<uint8_t>(view, offsetof(TFrameBufferHeader, bCursorColorBitmap)).store(0);
+    }
+    ::SetEvent(hEvent.Get());
+    return WaitCursorFlag(1);
 }
 
 void TFakeCapturer::Serve()

@@ -33,6 +33,12 @@ struct TFakeCapturerOptions {
     // for that event to exist before it maps the section, so that it can be started before the
     // host creates its objects (a session does that itself).
     bool bSetStartedCorrectly = false;
+    // Once the layout is written (before started-correctly), ask the host for the cursor once as
+    // the cursor drawer does on a cache miss: wait for the host's publication that the layout
+    // caused, clear bCursorColorBitmap under the cursor mutex, signal the cursor event, and wait
+    // for the publication that answers it. The host has then received exactly one cursor event.
+    // Needs a host that publishes the colour picture (the fake watches its colour bitmap flag).
+    bool bAskForCursorOnce = false;
     // Applied to the header just before frame number ui32CorruptBeforeFrame is published.
     std::function<void(TFrameBufferHeader&, uint64_t ui64SectionSize)> corruptLayout;
     uint32_t ui32CorruptBeforeFrame = 0;
@@ -71,6 +77,8 @@ private:
     bool WaitForObject(const std::function<bool()>& open);
     bool MapSection();
     void LayOut();
+    bool AskForCursor();
+    bool WaitCursorFlag(uint8_t value);
     void Serve();
     bool ServeOne(uint32_t* pSlot, uint64_t* pWarmUpStart);
     void WritePattern(uint32_t slot, uint32_t frame);

@@ -83,6 +83,47 @@ TEST(RefHostFrameSession, FramesGoToPngFilesAndOneStatsLine)
     EXPECT_TRUE(ReadWholeFile(directory.File(PngFileName(5))).empty()) << "no sixth file";
 }
 
+// With --cursor-picture the host publishes the cursor block for the whole session; the stats line
+// then counts the cursor events it received (the fake asks once, before it starts correctly).
+TEST(RefHostFrameSession, CursorPublisherCountsItsEventsOnTheStatsLine)
+{
+    TRefHostCommand command = FrameCommand(2);
+    command.bPublishCursor = true;
+    command.cursorOptions = TCursorPublisherOptions{refcursor::TCursorPicture::Colour, 3, 4};
+    TRefHost host;
+    TFakeCapturerOptions fakeOptions = StartingFake();
+    fakeOptions.bAskForCursorOnce = true;
+    TFakeCapturer fake(fakeOptions);
+    fake.Start();
+    std::ostringstream out;
+    std::ostringstream err;
+    const TRefHostSessionResult result = RunRefHostSession(command, host, out, err);
+    fake.Stop();
+    EXPECT_EQ(result.iExitCode, 0) << err.str() << fake.Error();
+    const std::vector<std::string> lines = Lines(out.str());
+    ASSERT_EQ(lines.size(), 5u) << out.str();
+    const std::regex stats(R"(stats frames=2 fps=\d+\.\d first_frame_ms=\d+ latency_median_ms=\d+\.\d\d )"
+                           R"(latency_p95_ms=\d+\.\d\d latency_max_ms=\d+\.\d\d capturer_cpu_ms=\d+ cursor_events=1)");
+    EXPECT_TRUE(std::regex_match(lines[3], stats)) << lines[3];
+    EXPECT_EQ(host.Header()->iCursorHotspotX, 3);
+    EXPECT_EQ(host.Header()->iCursorHotspotY, 4);
+    EXPECT_EQ(host.Header()->bCursorColorBitmap, 1u);
+}
+
+TEST(RefHostFrameSession, WithoutCursorPublisherTheStatsLineHasNoCursorField)
+{
+    TRefHostCommand command = FrameCommand(2);
+    TRefHost host;
+    TFakeCapturer fake(StartingFake());
+    fake.Start();
+    std::ostringstream out;
+    std::ostringstream err;
+    RunRefHostSession(command, host, out, err);
+    fake.Stop();
+    EXPECT_EQ(out.str().find("cursor_events"), std::string::npos) << out.str();
+    EXPECT_EQ(host.Header()->bCursorColorBitmap, 0u) << "nothing published";
+}
+
 TEST(RefHostFrameSession, Y4mStreamGoesToTheWriterAndTheLinesStayOutOfIt)
 {
     TRefHostCommand command = FrameCommand(3);
