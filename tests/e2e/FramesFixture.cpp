@@ -21,6 +21,7 @@ void Frames::SetUpTestSuite()
 {
     EndToEnd::SetUpTestSuite();
     pScene = scenetest::StartSuiteScene(scene::Pattern::Coords);
+    ui32Generation = 0;  // each suite's scene starts with its first picture
 }
 
 void Frames::TearDownTestSuite()

@@ -33,6 +33,6 @@ protected:
 
     std::unique_ptr<TFrameClient> pClient;
     static std::unique_ptr<scenetest::SceneRun> pScene;
-    // How often the suite's scene was moved to its next picture.
+    // How often this suite's scene was moved to its next picture.
     static uint32_t ui32Generation;
 };
