@@ -59,6 +59,16 @@ protected:
                           scale);
     }
     std::vector<std::string> Texts() const { return TextsSince(mark); }
+    // The pointer at `at`, and the host publishing the live cursor there with `picture`: the
+    // drawer's first frame then draws and caches it. Returns the live handle (0 after a failure).
+    static uint64_t PublishLive(const CursorHost& host, POINT at, POINT hotspot, TCursorPicture picture)
+    {
+        const uint64_t handle = PointAt(at);
+        if (handle != 0) {
+            host.Publish(handle, at, hotspot, picture);
+        }
+        return handle;
+    }
 
     static std::unique_ptr<scenetest::SceneRun> pScene;
     size_t mark = 0;
@@ -70,9 +80,7 @@ TEST_F(DrawMouseCursor, ColourCursorIsDrawnFromTheHostOnceThenFromTheCacheInBoth
 {
     CursorHost host;
     const POINT at{100, 80};
-    const uint64_t handle = PointAt(at);
-    ASSERT_NE(0u, handle);
-    host.Publish(handle, at, POINT{0, 0}, TCursorPicture::Colour);
+    ASSERT_NE(0u, PublishLive(host, at, POINT{0, 0}, TCursorPicture::Colour));
     TDrawMouseCursor drawer(host.View());
 
     Frame bottomUp(320, 240, false);
@@ -97,9 +105,8 @@ TEST_F(DrawMouseCursor, ColourCursorIsDrawnFromTheHostOnceThenFromTheCacheInBoth
 TEST_F(DrawMouseCursor, CacheHitReadsNoBlockTakesNoLockAndFollowsTheLivePointer)
 {
     CursorHost host;
-    const uint64_t handle = PointAt(POINT{40, 30});
+    const uint64_t handle = PublishLive(host, POINT{40, 30}, POINT{2, 3}, TCursorPicture::Colour);
     ASSERT_NE(0u, handle);
-    host.Publish(handle, POINT{40, 30}, POINT{2, 3}, TCursorPicture::Colour);
     TDrawMouseCursor drawer(host.View());
     Frame frame(320, 240, false);
     Draw(drawer, frame);
@@ -121,9 +128,7 @@ TEST_F(DrawMouseCursor, CacheHitReadsNoBlockTakesNoLockAndFollowsTheLivePointer)
 TEST_F(DrawMouseCursor, HostHoldingTheMutexCostsThatFrameItsCursorAndNothingElse)
 {
     CursorHost host;
-    const uint64_t handle = PointAt(POINT{60, 50});
-    ASSERT_NE(0u, handle);
-    host.Publish(handle, POINT{60, 50}, POINT{0, 0}, TCursorPicture::Colour);
+    ASSERT_NE(0u, PublishLive(host, POINT{60, 50}, POINT{0, 0}, TCursorPicture::Colour));
     TDrawMouseCursor drawer(host.View());
     Frame frame(320, 240, false);
 
@@ -162,9 +167,7 @@ TEST_F(DrawMouseCursor, NothingPublishedBuildsNothing)
 TEST_F(DrawMouseCursor, MonochromeCursorIsHalfItsMaskHigh)
 {
     CursorHost host;
-    const uint64_t handle = PointAt(POINT{150, 100});
-    ASSERT_NE(0u, handle);
-    host.Publish(handle, POINT{150, 100}, POINT{0, 0}, TCursorPicture::Monochrome);
+    ASSERT_NE(0u, PublishLive(host, POINT{150, 100}, POINT{0, 0}, TCursorPicture::Monochrome));
     TDrawMouseCursor drawer(host.View());
     for (const bool topDown : {false, true}) {
         SCOPED_TRACE(topDown ? "top-down" : "bottom-up");
@@ -177,9 +180,7 @@ TEST_F(DrawMouseCursor, MonochromeCursorIsHalfItsMaskHigh)
 TEST_F(DrawMouseCursor, ScaledCursorsHaveTruncatedSizesAtScaledPlaces)
 {
     CursorHost host;
-    const uint64_t handle = PointAt(POINT{100, 80});
-    ASSERT_NE(0u, handle);
-    host.Publish(handle, POINT{100, 80}, POINT{0, 0}, TCursorPicture::Colour);
+    ASSERT_NE(0u, PublishLive(host, POINT{100, 80}, POINT{0, 0}, TCursorPicture::Colour));
     TDrawMouseCursor drawer(host.View());
     struct Case {
         double scale;
@@ -207,10 +208,8 @@ TEST_F(DrawMouseCursor, ScaledCursorsHaveTruncatedSizesAtScaledPlaces)
 TEST_F(DrawMouseCursor, CursorPartlyLeftOfOrAboveTheFrameShowsItsFirstColumnsAndRowsAtTheEdge)
 {
     CursorHost host;
-    const uint64_t handle = PointAt(POINT{5, 40});
-    ASSERT_NE(0u, handle);
     // Hot spot (10, 0): the cursor starts 5 columns left of the frame.
-    host.Publish(handle, POINT{5, 40}, POINT{10, 0}, TCursorPicture::Colour);
+    ASSERT_NE(0u, PublishLive(host, POINT{5, 40}, POINT{10, 0}, TCursorPicture::Colour));
     TDrawMouseCursor drawer(host.View());
     Frame frame(320, 240, false);
     Draw(drawer, frame);
@@ -234,9 +233,7 @@ TEST_F(DrawMouseCursor, CursorPartlyLeftOfOrAboveTheFrameShowsItsFirstColumnsAnd
 TEST_F(DrawMouseCursor, UntrustedBlocksAreRefusedWithAnErrorLine)
 {
     CursorHost host;
-    const uint64_t handle = PointAt(POINT{60, 50});
-    ASSERT_NE(0u, handle);
-    host.Publish(handle, POINT{60, 50}, POINT{0, 0}, TCursorPicture::Colour);
+    ASSERT_NE(0u, PublishLive(host, POINT{60, 50}, POINT{0, 0}, TCursorPicture::Colour));
     // The colour area lies past the end of the frame buffer; the mask DIB claims 4096 x 4096
     // pixels (2 MiB at 1 bit), more than its 512 KiB area holds.
     host.Header().ui32CursorColorBitmapOffset = 0xFFFFFF00u;
