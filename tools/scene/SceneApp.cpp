@@ -60,6 +60,9 @@ int SceneApp::Open(HINSTANCE hInstance)
     if (!PrimaryMonitorRect(&area) || !window.Create(hInstance, area, options.pattern)) {
         return kSceneExitNoWindow;
     }
+    if (options.hasPointer) {
+        MovePointer();
+    }
     pVerifier = std::make_unique<PaintVerifier>(options.pattern, area, ::GetCurrentThreadId(), kVerifyBoundMs);
     if (!pVerifier->Start()) {
         return kSceneExitNoVerifier;
@@ -124,6 +127,13 @@ bool SceneApp::OnVerifierMessage(const MSG& message, int* pExitCode)
     default:
         return false;
     }
+}
+
+// The window's class cursor becomes the current one when the window handles the mouse move,
+// which its message loop does from now on.
+void SceneApp::MovePointer()
+{
+    ::SetCursorPos(options.pointerX, options.pointerY);
 }
 
 void SceneApp::NextGeneration()

@@ -41,6 +41,7 @@ private:
     // The thread message of the verifier; returns true (and *pExitCode) when the scene must end.
     bool OnVerifierMessage(const MSG& message, int* pExitCode);
     void NextGeneration();
+    void MovePointer();
 
     SceneOptions options;
     TKernelHandle hReady;

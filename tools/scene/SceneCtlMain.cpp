@@ -2,11 +2,14 @@
 //   ZYRSceneCtl wait NAME TIMEOUT_MS   waits until the named event is set (creating it if it does
 //                                      not exist yet, auto-reset); exit 0 set, 1 timed out or failed
 //   ZYRSceneCtl set NAME               sets the named event (creating it if need be); exit 0 or 1
+//   ZYRSceneCtl pointer X Y            puts the pointer at (X, Y), screen pixels (SetCursorPos);
+//                                      exit 0 or 1
 // Exit code 2: bad arguments.
 #include "ipc/THandle.h"
 
 #include <windows.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -28,10 +31,39 @@ bool ParseTimeout(const wchar_t* text, DWORD* pMs)
     return true;
 }
 
+// Decimal with an optional minus sign, within int.
+bool ParseCoordinate(const wchar_t* text, int* pValue)
+{
+    const std::wstring digits(text[0] == L'-' ? text + 1 : text);
+    if (digits.empty() || digits.size() > 10 || digits.find_first_not_of(L"0123456789") != std::wstring::npos) {
+        return false;
+    }
+    const long long value = std::wcstoll(text, nullptr, 10);
+    if (value < INT_MIN || value > INT_MAX) {
+        return false;
+    }
+    *pValue = static_cast<int>(value);
+    return true;
+}
+
 int Usage()
 {
-    std::fprintf(stderr, "usage: ZYRSceneCtl wait NAME TIMEOUT_MS | ZYRSceneCtl set NAME\n");
+    std::fprintf(stderr, "usage: ZYRSceneCtl wait NAME TIMEOUT_MS | ZYRSceneCtl set NAME | ZYRSceneCtl pointer X Y\n");
     return kExitBadArguments;
+}
+
+int MovePointer(int argc, wchar_t** argv)
+{
+    int x = 0;
+    int y = 0;
+    if (argc != 4 || !ParseCoordinate(argv[2], &x) || !ParseCoordinate(argv[3], &y)) {
+        return Usage();
+    }
+    if (!::SetCursorPos(x, y)) {
+        std::fprintf(stderr, "ZYRSceneCtl: SetCursorPos error %lu\n", ::GetLastError());
+        return kExitFailed;
+    }
+    return kExitOk;
 }
 
 }  // namespace
@@ -39,6 +71,9 @@ int Usage()
 int wmain(int argc, wchar_t** argv)
 {
     const std::wstring verb = argc > 1 ? argv[1] : L"";
+    if (verb == L"pointer") {
+        return MovePointer(argc, argv);
+    }
     DWORD dwTimeoutMs = 0;
     const bool bWait = verb == L"wait" && argc == 4 && ParseTimeout(argv[3], &dwTimeoutMs);
     const bool bSet = verb == L"set" && argc == 3;

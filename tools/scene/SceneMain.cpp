@@ -1,7 +1,7 @@
 // ZYRScene.exe: a topmost borderless window over the primary monitor painted with a known pattern
 // (ScenePattern.h), for tests and benchmarks that capture the screen. See docs/scene.md.
 //   ZYRScene [--pattern coords|smooth] [--ready-event NAME] [--next-event NAME] [--quit-event NAME]
-//            [--parent PID]
+//            [--parent PID] [--pointer X,Y]
 // Exit codes: SceneApp.h.
 #include "SceneApp.h"
 #include "SceneOptions.h"

@@ -1,5 +1,6 @@
 #include "SceneOptions.h"
 
+#include <cstdint>
 #include <set>
 
 namespace scene {
@@ -25,6 +26,36 @@ bool ParseProcessId(const std::wstring& text, uint32_t* pId)
     return true;
 }
 
+// Decimal with an optional minus sign, within int32_t.
+bool ParseCoordinate(const std::wstring& text, int32_t* pValue)
+{
+    const size_t start = !text.empty() && text[0] == L'-' ? 1 : 0;
+    if (text.size() == start || text.size() - start > 10) {
+        return false;
+    }
+    int64_t value = 0;
+    for (size_t i = start; i < text.size(); ++i) {
+        if (text[i] < L'0' || text[i] > L'9') {
+            return false;
+        }
+        value = value * 10 + (text[i] - L'0');
+    }
+    value = start == 1 ? -value : value;
+    if (value < INT32_MIN || value > INT32_MAX) {
+        return false;
+    }
+    *pValue = static_cast<int32_t>(value);
+    return true;
+}
+
+// "X,Y": two coordinates apart by one comma.
+bool ParsePoint(const std::wstring& text, int32_t* pX, int32_t* pY)
+{
+    const size_t comma = text.find(L',');
+    return comma != std::wstring::npos && ParseCoordinate(text.substr(0, comma), pX) &&
+           ParseCoordinate(text.substr(comma + 1), pY);
+}
+
 // Applies one option with its value; false when the value is not valid for it.
 bool ApplyOption(const std::wstring& option, const std::wstring& value, SceneOptions* pOptions)
 {
@@ -33,6 +64,10 @@ bool ApplyOption(const std::wstring& option, const std::wstring& value, SceneOpt
     }
     if (option == L"--parent") {
         return ParseProcessId(value, &pOptions->parentPid);
+    }
+    if (option == L"--pointer") {
+        pOptions->hasPointer = ParsePoint(value, &pOptions->pointerX, &pOptions->pointerY);
+        return pOptions->hasPointer;
     }
     std::wstring* pName = option == L"--ready-event" ? &pOptions->readyEvent
                           : option == L"--next-event" ? &pOptions->nextEvent
@@ -44,7 +79,7 @@ bool ApplyOption(const std::wstring& option, const std::wstring& value, SceneOpt
 bool IsKnownOption(const std::wstring& option)
 {
     return option == L"--pattern" || option == L"--parent" || option == L"--ready-event" ||
-           option == L"--next-event" || option == L"--quit-event";
+           option == L"--next-event" || option == L"--quit-event" || option == L"--pointer";
 }
 
 }  // namespace
@@ -77,7 +112,7 @@ bool ParseSceneArguments(const std::vector<std::wstring>& args, SceneOptions* pO
 const wchar_t* SceneUsage()
 {
     return L"usage: ZYRScene [--pattern coords|smooth] [--ready-event NAME] [--next-event NAME]\n"
-           L"                [--quit-event NAME] [--parent PID]\n";
+           L"                [--quit-event NAME] [--parent PID] [--pointer X,Y]\n";
 }
 
 }  // namespace scene

@@ -1,6 +1,6 @@
 // ZYRScene.exe's command line (no windows.h: the parser is plain text handling).
 //   ZYRScene [--pattern coords|smooth] [--ready-event NAME] [--next-event NAME] [--quit-event NAME]
-//            [--parent PID]
+//            [--parent PID] [--pointer X,Y]
 #pragma once
 
 #include "ScenePattern.h"
@@ -17,6 +17,11 @@ struct SceneOptions {
     std::wstring nextEvent;   // each signal moves to the next generation; empty: none
     std::wstring quitEvent;   // signalled: the scene ends with exit code 0; empty: none
     uint32_t parentPid = 0;   // 0: no parent; otherwise the scene ends when that process ends
+    // --pointer X,Y: once the window is shown the pointer is put at (X, Y), screen pixels, so
+    // that the scene's class cursor becomes the cursor GetCursorInfo reports.
+    bool hasPointer = false;
+    int32_t pointerX = 0;
+    int32_t pointerY = 0;
 };
 
 // Parses the arguments after the program name; false with *pError saying why (the options then

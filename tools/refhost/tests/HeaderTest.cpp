@@ -66,6 +66,8 @@ TRefHostOptions CustomOptions()
     options.bCaptureEnabled = false;
     options.bDrawMouseCursor = true;
     options.bSuppressOverlayCommand = true;
+    options.wsCursorEventName = L"Cursor\u00c9vent";
+    options.wsCursorMutexName = L"CursorMutex";
     return options;
 }
 
@@ -78,7 +80,9 @@ std::vector<HeaderCase> Cases()
           {32, Int32s({1920, 1080})},
           {624, {1}},
           {26688, Utf16z(L"ZYRRefHostCaptureFrameInstance67777777773")},
-          {197004, LittleEndian(1)}}},
+          {197004, LittleEndian(1)},
+          {197546, Utf16z(L"ZYRRefHostCursorEvent-" + std::to_wstring(::GetCurrentProcessId()))},
+          {198066, Utf16z(L"ZYRRefHostCursorMutex-" + std::to_wstring(::GetCurrentProcessId()))}}},
         {"custom",
          CustomOptions(),
          {{8, Int32s({1280, 720})},
@@ -90,7 +94,9 @@ std::vector<HeaderCase> Cases()
           {27496, {1}},
           {197004, LittleEndian(0)},
           {197008, Int32s({-1920, -8, 1280, 1032})},
-          {197024, Utf16z(L"\\\\.\\DISPLAY2")}}},
+          {197024, Utf16z(L"\\\\.\\DISPLAY2")},
+          {197546, Utf16z(L"Cursor\u00c9vent")},
+          {198066, Utf16z(L"CursorMutex")}}},
     };
 }
 
