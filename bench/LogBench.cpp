@@ -5,17 +5,15 @@
 //
 // A server registered for this program's folder keeps the ring empty from a thread of its own, as
 // a real server that keeps up would, so every LogInfo is really written.
-#include "TLogServer.h"
+#include "BenchLogServer.h"
 #include "log/Log.h"
-#include "log/LogDirectory.h"
+#include "log/LogFormat.h"
 
 #include <benchmark/benchmark.h>
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
-#include <thread>
 
 namespace {
 
@@ -93,46 +91,17 @@ void BM_LogInfo_Written(benchmark::State& state)
 }
 BENCHMARK(BM_LogInfo_Written);
 
-// Empties the ring without decoding it, in batches as the project's server drains: wake on the
-// log-ready event, let 10 ms of records gather, take them all.
-void Discard(std::atomic<bool>& stop)
-{
-    while (!stop.load()) {
-        g_pServer->WaitReady(10);
-        ::Sleep(10);
-        ::WaitForSingleObject(g_pServer->WriteAccessMutex(), INFINITE);
-        uint8_t* control = g_pServer->RingControl();
-        zyrlog::StoreU32(control + zyrlog::kRingReadOffset, zyrlog::LoadU32(control + zyrlog::kRingWriteOffset));
-        ::ReleaseMutex(g_pServer->WriteAccessMutex());
-    }
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    const std::u16string modulePath(path, path + length);
-    const std::u16string directory = zyrlog::ModuleDirectoryOf(modulePath);
-    TLogServerConfig config;
-    config.wsDirectoryPrefix.assign(directory.begin(), directory.end());
-    config.wsLogName = L"bench";
-    config.modules = {{1, modulePath}};
-    TLogServer server;
-    std::wstring error;
-    if (!server.Start(config, &error)) {
-        std::fprintf(stderr, "log server: %ls\n", error.c_str());
+    TBenchLogServer logServer;
+    if (!logServer.Start()) {
         return 1;
     }
-    g_pServer = &server;
-    LogInfo("%s", "benchmark connected");
-    std::atomic<bool> stop{false};
-    std::thread discarder(Discard, std::ref(stop));
+    g_pServer = &logServer.Server();
     benchmark::RunSpecifiedBenchmarks();
-    stop.store(true);
-    discarder.join();
     benchmark::Shutdown();
     return 0;
 }

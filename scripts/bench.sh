@@ -22,7 +22,7 @@ fi
 cmake -S . -B "$ZYR_BUILD_DIR/w64-bench" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=Release -DZYR_BUILD_TESTS=OFF -DZYR_BUILD_BENCHMARKS=ON \
   -DZYR_BENCHMARK_SOURCE_DIR="$src" >/dev/null
-ninja -C "$ZYR_BUILD_DIR/w64-bench" log_bench
+ninja -C "$ZYR_BUILD_DIR/w64-bench" log_bench cursor_bench
 
 . scripts/wine-env.sh
 wine "$ZYR_BUILD_DIR/w64-bench/bench/log_bench.exe" --benchmark_repetitions=5 \

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The main job: captures the virtual display through the reference host and writes the frames.
 # Builds the capturer and the tools, starts a private Xvfb (1920x1080) with ZYRScene's pattern on
-# it, a log server for the capturer's folder and the reference host, which starts the capturer
-# (GDI, whole screen, 1:1), requests ZYR_FRAMES frames (default 30) slot by slot, writes them as PNG
+# it and the pointer over it at (960, 540), a log server for the capturer's folder and the reference
+# host, which starts the capturer (GDI, whole screen, 1:1, with the mouse cursor: the host publishes
+# its colour test cursor), requests ZYR_FRAMES frames (default 30) slot by slot, writes them as PNG
 # files and prints a statistics line; then everything is stopped again.
 #   usage: scripts/run.sh [extra ZYRRefHost options, e.g. --no-mirror --size 1280,720 --pipeline]
 # Frames: build/run/frames/frame_NNNN.png; the capturer's log: build/run/capturer.log.
@@ -44,7 +45,7 @@ stop_all() {
 }
 trap stop_all EXIT
 
-wine "$bin/tools/scene/ZYRScene.exe" --pattern coords --ready-event "$names-scene-ready" \
+wine "$bin/tools/scene/ZYRScene.exe" --pattern coords --pointer 960,540 --ready-event "$names-scene-ready" \
   --quit-event "$names-scene-quit" &
 scene_pid=$!
 # The first window of a fresh Wine session waits for Wine's desktop process: a generous bound.
@@ -56,7 +57,7 @@ server_pid=$!
 
 set +e
 wine "$bin/tools/refhost/ZYRRefHost.exe" --capturer "$(winpath "$bin/src/ZYRFullscreenCapturer.exe")" \
-  --wait-event "$names-log-ready" --method 1 --frames "$frames" --png-dir "$(winpath "$out/frames")" "$@"
+  --wait-event "$names-log-ready" --method 1 --cursor-picture colour --frames "$frames" --png-dir "$(winpath "$out/frames")" "$@"
 host_status=$?
 set -e
 count=$(find "$out/frames" -name 'frame_*.png' 2>/dev/null | wc -l)

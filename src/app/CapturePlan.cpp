@@ -2,9 +2,6 @@
 
 #include "capturers/CaptureGeometry.h"
 
-#include <cmath>
-#include <limits>
-
 namespace capplan {
 
 namespace {
@@ -12,14 +9,6 @@ int32_t FloorToEight(int64_t value)
 {
     // Truncation toward zero, as signed division does.
     return static_cast<int32_t>((value / 8) * 8);
-}
-
-int32_t TruncateToInt32(double value)
-{
-    if (!(value > -2147483648.0 && value < 2147483648.0)) {
-        return value > 0 ? std::numeric_limits<int32_t>::max() : std::numeric_limits<int32_t>::min();
-    }
-    return static_cast<int32_t>(std::trunc(value));
 }
 }  // namespace
 
@@ -106,10 +95,10 @@ TOffset CursorOffset(const THooksRect& source, const THooksRect& destination, TS
                      int32_t iDisplayY)
 {
     return TOffset{
-        capgeo::SaturateToInt32(int64_t{destination.left} - TruncateToInt32(iDisplayX * scale.dScaleX) -
-                                TruncateToInt32(source.left * scale.dScaleX)),
-        capgeo::SaturateToInt32(int64_t{destination.top} - TruncateToInt32(iDisplayY * scale.dScaleY) -
-                                TruncateToInt32(source.top * scale.dScaleY)),
+        capgeo::SaturateToInt32(int64_t{destination.left} - capgeo::TruncateToInt32(iDisplayX * scale.dScaleX) -
+                                capgeo::TruncateToInt32(source.left * scale.dScaleX)),
+        capgeo::SaturateToInt32(int64_t{destination.top} - capgeo::TruncateToInt32(iDisplayY * scale.dScaleY) -
+                                capgeo::TruncateToInt32(source.top * scale.dScaleY)),
     };
 }
 

@@ -61,6 +61,9 @@ void TCaptureScreenLoop::Run()
     if (StartUp()) {
         while (!res.pTerminate->load()) {
             TFrameBufferHeader* pHeader = res.pFrameBuffer->Header();
+            if (pHeader->bDrawMouseCursor != 0 && !pDrawMouseCursor) {
+                pDrawMouseCursor = std::make_unique<TDrawMouseCursor>(res.pFrameBuffer->View());
+            }
             const bool bCaptureEnabled = pHeader->bCaptureEnabled != 0;
             if (!bCaptureEnabled && pHeader->iSingleFrameState != 1) {
                 IdlePass(*pHeader);
@@ -167,6 +170,8 @@ void TCaptureScreenLoop::ConfigureCapturer(TFrameBufferHeader& header)
     sourceRect = pFullscreenCapturer->SourceRect();
     destRect = pFullscreenCapturer->DestinationRect();
     scale = capplan::ScaleOf(sourceRect, destRect);
+    const TDisplayInfo& display = pFullscreenCapturer->CurrentDisplayInfo();
+    cursorOffset = capplan::CursorOffset(sourceRect, destRect, scale, display.iX, display.iY);
     nSlot = 0;
     ui32WarmUpStart = 0;
     bOverlayCommandSent = false;
@@ -228,6 +233,7 @@ void TCaptureScreenLoop::CapturePass(TFrameBufferHeader& header)
     header.bFrameRequested[nSlot] = 0;
     UpdateWebCam(header);
     CaptureSlot(header, pTexture);
+    DrawCursor(header);
     PublishSlot(header, bSingleFrame);
     LARGE_INTEGER end{};
     ::QueryPerformanceCounter(&end);
@@ -259,6 +265,27 @@ void TCaptureScreenLoop::CaptureSlot(TFrameBufferHeader& header, ID3D11Texture2D
 {
     const TAreaView slot = res.pFrameBuffer->View().FrameSlot(nSlot);
     pFullscreenCapturer->GetScreenImage(slot, header.bDontMirrorFrames != 0, pTexture);
+}
+
+// Slots the host backs with a shared texture get no cursor here, also when the texture could not
+// be opened.
+void TCaptureScreenLoop::DrawCursor(TFrameBufferHeader& header)
+{
+    if (!pDrawMouseCursor || mapSharedTextures.count(nSlot) != 0) {
+        return;
+    }
+    const TAreaView slot = res.pFrameBuffer->View().FrameSlot(nSlot);
+    if (!slot.IsValid()) {
+        return;
+    }
+    LARGE_INTEGER start{};
+    ::QueryPerformanceCounter(&start);
+    pDrawMouseCursor->DrawCursor(slot.pData, static_cast<int32_t>(slot.ui32Width), static_cast<int32_t>(slot.ui32Rows),
+                                 slot.ui32Stride, cursorOffset.iX, cursorOffset.iY, header.bDontMirrorFrames != 0,
+                                 scale.dScaleX, scale.dScaleY);
+    LARGE_INTEGER end{};
+    ::QueryPerformanceCounter(&end);
+    cursorCost.Add(static_cast<uint64_t>(end.QuadPart - start.QuadPart));
 }
 
 void TCaptureScreenLoop::SetFirstFrameEvent()
@@ -352,8 +379,13 @@ void TCaptureScreenLoop::ExitSteps()
         LogInfo("%s %llu frames published, %.3f ms per frame from taking the request to the ready flag", kName,
                 static_cast<unsigned long long>(frameCost.Count()), frameCost.AverageMs(ui64CounterFrequency));
     }
+    if (cursorCost.Count() > 0) {
+        LogInfo("%s %llu frames with the cursor step, %.3f ms per frame in it", kName,
+                static_cast<unsigned long long>(cursorCost.Count()), cursorCost.AverageMs(ui64CounterFrequency));
+    }
     LogInfo("%s exit", kName);
     pOverlayCommands.reset();
     mapSharedTextures.clear();
     pFullscreenCapturer.reset();
+    pDrawMouseCursor.reset();
 }

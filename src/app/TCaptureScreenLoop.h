@@ -13,6 +13,7 @@
 #include "app/CapturePlan.h"
 #include "app/FrameCostMeter.h"
 #include "capturers/TBaseFullscreenCapturer.h"
+#include "cursor/TDrawMouseCursor.h"
 #include "framebuffer/TSharedFrameBuffer.h"
 #include "ipc/TFullscreenOverlayCommands.h"
 #include "ipc/TZYREvent.h"
@@ -72,6 +73,7 @@ private:
     void CapturePass(TFrameBufferHeader& header);
     void OpenSharedTexture(TFrameBufferHeader& header);
     void CaptureSlot(TFrameBufferHeader& header, ID3D11Texture2D* pTexture);
+    void DrawCursor(TFrameBufferHeader& header);
     void SetFirstFrameEvent();
     void UpdateWebCam(TFrameBufferHeader& header);
     void UpdateWebCamBackground(TFrameBufferHeader& header);
@@ -98,8 +100,13 @@ private:
     THooksRect sourceRect = {};
     THooksRect destRect = {};
     capplan::TScale scale = {};
+    // Where display pixels of the pointer land in the frame, after the scale.
+    capplan::TOffset cursorOffset = {};
+    // Made the first time the host asks for the cursor, kept for the rest of the run.
+    std::unique_ptr<TDrawMouseCursor> pDrawMouseCursor;
     // From the request seen to the ready flag, for the summary line of the exit steps.
     TFrameCostMeter frameCost;
+    TFrameCostMeter cursorCost;
     // Frame slot -> the host's texture opened for it (or none); made once per slot and run.
     std::map<size_t, Microsoft::WRL::ComPtr<ID3D11Texture2D>> mapSharedTextures;
 };

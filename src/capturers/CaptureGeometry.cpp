@@ -1,6 +1,7 @@
 #include "capturers/CaptureGeometry.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace capgeo {
@@ -30,6 +31,14 @@ int32_t SaturateToInt32(int64_t value)
     const int64_t lowest = std::numeric_limits<int32_t>::min();
     const int64_t highest = std::numeric_limits<int32_t>::max();
     return static_cast<int32_t>(std::clamp(value, lowest, highest));
+}
+
+int32_t TruncateToInt32(double value)
+{
+    if (!(value > -2147483648.0 && value < 2147483648.0)) {
+        return value > 0 ? std::numeric_limits<int32_t>::max() : std::numeric_limits<int32_t>::min();
+    }
+    return static_cast<int32_t>(std::trunc(value));
 }
 
 THooksRect WholeDisplayRect(int32_t cx, int32_t cy)

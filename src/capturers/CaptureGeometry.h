@@ -22,6 +22,8 @@ bool IsAllZero(const THooksRect& rect);
 bool IsEmpty(const THooksRect& rect);
 // The value clamped into the int32 range, for log lines that print 64-bit differences.
 int32_t SaturateToInt32(int64_t value);
+// The value truncated toward zero and clamped into the int32 range; NaN gives INT32_MIN.
+int32_t TruncateToInt32(double value);
 
 // (0, 0) - (cx, cy), a negative size taken as 0; a display of no size gives the all-zero rectangle.
 THooksRect WholeDisplayRect(int32_t cx, int32_t cy);

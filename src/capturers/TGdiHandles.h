@@ -1,7 +1,7 @@
 // Owners for what GDI hands out: device contexts made by CreateDC/CreateCompatibleDC, GDI objects
-// (bitmaps and the like), and the selection of an object into a device context. Move-only; nothing
-// here logs; releasing keeps the thread's last error, so owners may go out of scope on paths that
-// still report it.
+// (bitmaps and the like), icons made from bitmaps, and the selection of an object into a device
+// context. Move-only; nothing here logs; releasing keeps the thread's last error, so owners may go
+// out of scope on paths that still report it.
 #pragma once
 
 #include <windows.h>
@@ -49,12 +49,17 @@ struct TDeleteDC {
 struct TDeleteObject {
     static void Delete(HGDIOBJ h) { ::DeleteObject(h); }
 };
+struct TDestroyIcon {
+    static void Delete(HICON h) { ::DestroyIcon(h); }
+};
 }  // namespace gdi_detail
 
 // A device context from CreateDCW or CreateCompatibleDC (not GetDC: those are released, not
 // deleted).
 using TDeviceContext = gdi_detail::TUniqueGdi<HDC, gdi_detail::TDeleteDC>;
 using TGdiBitmap = gdi_detail::TUniqueGdi<HBITMAP, gdi_detail::TDeleteObject>;
+// An icon or cursor from CreateIconIndirect (a USER object, destroyed with DestroyIcon).
+using TIcon = gdi_detail::TUniqueGdi<HICON, gdi_detail::TDestroyIcon>;
 
 // Selects an object into a device context and puts the previous object back when it ends, so the
 // object can be deleted afterwards. Declare it after the owners of the DC and of the object, so it

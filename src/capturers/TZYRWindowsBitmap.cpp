@@ -10,15 +10,20 @@ namespace {
 constexpr uint32_t kInfoHeaderSize = sizeof(BITMAPINFOHEADER);
 static_assert(kInfoHeaderSize == 40);
 
-// |height| rows of DWORD-aligned rows; 0 when a value does not fit the header's 32-bit field.
-uint32_t DibImageSize(int32_t iWidth, int32_t iHeight, int32_t iBitsPerPixel)
+// Bytes of |height| DWORD-aligned rows; 0 for a negative width or bit count.
+uint64_t DibBytes(int32_t iWidth, int32_t iHeight, int32_t iBitsPerPixel)
 {
     if (iWidth < 0 || iBitsPerPixel < 0) {
         return 0;
     }
     const uint64_t rowBytes = ((static_cast<uint64_t>(iWidth) * static_cast<uint64_t>(iBitsPerPixel) + 31) & ~31ull) / 8;
-    const uint64_t rows = static_cast<uint64_t>(std::llabs(static_cast<int64_t>(iHeight)));
-    const uint64_t size = rowBytes * rows;
+    return rowBytes * static_cast<uint64_t>(std::llabs(static_cast<int64_t>(iHeight)));
+}
+
+// DibBytes when it fits the header's 32-bit field, else 0.
+uint32_t DibImageSize(int32_t iWidth, int32_t iHeight, int32_t iBitsPerPixel)
+{
+    const uint64_t size = DibBytes(iWidth, iHeight, iBitsPerPixel);
     return size > UINT32_MAX ? 0 : static_cast<uint32_t>(size);
 }
 }  // namespace
@@ -108,6 +113,14 @@ bool TZYRWindowsBitmap::CreateDib(int32_t iWidth, int32_t iHeight, int32_t iBits
     return true;
 }
 
+TGdiBitmap TZYRWindowsBitmap::DetachBitmap()
+{
+    hOldBitmap.Reset();
+    TGdiBitmap hDetached(hBitmap.Release());
+    ReleaseDib();
+    return hDetached;
+}
+
 void TZYRWindowsBitmap::ReleaseDib()
 {
     hOldBitmap.Reset();
@@ -154,11 +167,17 @@ std::unique_ptr<TZYRWindowsBitmap> TZYRWindowsBitmap::CreateBitmapFromMemory(con
     LogVerbose("%s %dx%d, bits %d, colors %d", kName, static_cast<int>(header.biWidth),
                static_cast<int>(header.biHeight), static_cast<int>(header.biBitCount),
                static_cast<int>(header.biClrUsed));
+    // Neither the header's image size nor the pixels its dimensions stand for may lie beyond the
+    // block: a header that claims a picture larger than its block is refused before any DIB of
+    // that size is made.
     const uint64_t pixelsAt = uint64_t{kInfoHeaderSize} + 4ull * header.biClrUsed;
-    if (pixelsAt + header.biSizeImage > available) {
-        LogError("%s the bitmap (%u colors, %u bytes of pixels) does not fit its %u-byte block", kName,
-                 static_cast<unsigned>(header.biClrUsed), static_cast<unsigned>(header.biSizeImage),
-                 static_cast<unsigned>(available));
+    const uint64_t claimed =
+        std::max<uint64_t>(header.biSizeImage, DibBytes(header.biWidth, header.biHeight, header.biBitCount));
+    if (pixelsAt + claimed > available) {
+        LogError("%s the bitmap (%dx%d, bits %d, %u colors, %u bytes of pixels) does not fit its %u-byte block", kName,
+                 static_cast<int>(header.biWidth), static_cast<int>(header.biHeight),
+                 static_cast<int>(header.biBitCount), static_cast<unsigned>(header.biClrUsed),
+                 static_cast<unsigned>(header.biSizeImage), static_cast<unsigned>(available));
         return nullptr;
     }
     auto pBitmap = std::make_unique<TZYRWindowsBitmap>(header.biWidth, header.biHeight, header.biBitCount,

@@ -33,8 +33,9 @@ public:
 
     // A new bitmap from a packed DIB of at most `available` bytes at p: a 40-byte information
     // header, the palette (colours-used entries of 4 bytes), then the pixel rows. Null, after an
-    // error line, when the header, the palette or the header's image size does not fit `available`.
-    // At most min(header's image size, the new bitmap's own size) bytes are copied.
+    // error line, when the header, the palette, the header's image size or the rows its width,
+    // height and bit count stand for do not fit `available`. At most min(header's image size, the
+    // new bitmap's own size) bytes are copied.
     static std::unique_ptr<TZYRWindowsBitmap> CreateBitmapFromMemory(const uint8_t* p, size_t available);
 
     // A 32-bit DIB whose pixels are the bytes of a file mapping section from `ui32Offset` on
@@ -43,6 +44,9 @@ public:
     // caller guarantees that the rows lie inside the section.
     static std::unique_ptr<TZYRWindowsBitmap> CreateOnSection(int32_t iWidth, int32_t iHeight, HANDLE hSection,
                                                               uint32_t ui32Offset);
+
+    // Deselects the DIB from the DC and hands it over; the object is left without pixels.
+    TGdiBitmap DetachBitmap();
 
     int32_t Width() const;
     int32_t Height() const;

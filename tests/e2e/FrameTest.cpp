@@ -1,9 +1,7 @@
 // Frames end to end: the capturer exe (GDI) under the reference host's frame client, over
 // ZYRScene's pattern on the virtual display. Pixels are compared with the pattern the scene paints;
 // lines are read from the log server's ring.
-#include "EndToEndSupport.h"
-#include "SceneTestSupport.h"
-#include "TFrameClient.h"
+#include "FramesFixture.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -15,25 +13,6 @@
 namespace {
 
 using scene::Pattern;
-
-constexpr int kScreenW = 1920;
-constexpr int kScreenH = 1080;
-const std::string kThread = "TZYRFullscreenCapturer::CaptureScreenThread";
-
-TRefHostOptions GdiOptions()
-{
-    TRefHostOptions options;
-    options.ui32CaptureMethod = 1;
-    return options;
-}
-
-// Picture pixel (x, y) must be the pattern at (left + x, top + y); returns mismatches and the first.
-size_t ExactMismatches(const TFramePicture& picture, int left, int top, uint32_t generation, std::string* pFirst)
-{
-    return scenetest::CountExactMismatches(
-        picture.ui32Width, picture.ui32Height, left, top, generation,
-        [&](uint32_t x, uint32_t y) { return picture.vecPixels[size_t{y} * picture.ui32Width + x]; }, pFirst);
-}
 
 scenetest::ScreenFrame AsScreenFrame(const TFramePicture& picture, uint32_t top, uint32_t rows)
 {
@@ -64,54 +43,6 @@ bool WaitForByte(const volatile uint8_t* pByte, uint8_t value)
     return true;
 }
 
-class Frames : public EndToEnd {
-protected:
-    static void SetUpTestSuite()
-    {
-        EndToEnd::SetUpTestSuite();
-        pScene = scenetest::StartSuiteScene(Pattern::Coords);
-    }
-    static void TearDownTestSuite()
-    {
-        scenetest::QuitSuiteScene(pScene);
-        EndToEnd::TearDownTestSuite();
-    }
-    void SetUp() override
-    {
-        EndToEnd::SetUp();
-        ASSERT_NE(pScene, nullptr);
-    }
-
-    // Starts the capturer, waits for started-correctly and attaches a frame client.
-    TFrameClient& StartFrames(const TRefHostOptions& options)
-    {
-        pClient.reset();
-        pHost = std::make_unique<TRefHost>();
-        EXPECT_TRUE(Start(options));
-        EXPECT_TRUE(pHost->WaitStartedCorrectly(kWaitMs));
-        pClient = std::make_unique<TFrameClient>(*pHost);
-        EXPECT_TRUE(pClient->IsUsable());
-        return *pClient;
-    }
-    // Requests `slot`, waits for it and reads it.
-    TFrameResult Frame(uint32_t slot, TFramePicture* pPicture, uint32_t* pTimestamp)
-    {
-        pClient->Request(slot);
-        const TFrameResult waited = pClient->WaitReady(slot, kWaitMs, pHost->CapturerProcess());
-        return waited == TFrameResult::Ok ? pClient->Read(slot, pPicture, pTimestamp) : waited;
-    }
-    TCapturerRun Stop()
-    {
-        pHost->SignalUninstall();
-        return Finish();
-    }
-
-    std::unique_ptr<TFrameClient> pClient;
-    static std::unique_ptr<scenetest::SceneRun> pScene;
-    static uint32_t ui32Generation;
-};
-std::unique_ptr<scenetest::SceneRun> Frames::pScene;
-uint32_t Frames::ui32Generation = 0;
 
 TEST_F(Frames, WholeScreenIsExactInBothRowOrdersAfterTheWarmUpInSlotOrder)
 {

@@ -1,0 +1,67 @@
+// Draws the mouse pointer into finished frame images in system memory.
+//
+// The pointer's picture comes from the host, which publishes the current cursor in the frame
+// buffer's cursor block (handle, position, hot spot, colour and mask DIBs) under a named mutex and
+// is asked for it through a named event. A published cursor becomes an icon once and is cached by
+// its handle; later frames look the live cursor handle up and draw the cached icon at the live
+// pointer position, with no lock and no shared-memory read. Drawing goes through a scratch bitmap:
+// the frame's pixels under the cursor are copied into it, the platform draws the icon over them,
+// and the result is copied back.
+//
+// Thread: the capture thread only. The cursor mutex is held only while the block is read, at most
+// 200 ms is waited for it, and a frame that does not get it draws no cursor.
+#pragma once
+
+#include "capturers/TZYRWindowsBitmap.h"
+#include "cursor/TCursorCacheEntry.h"
+#include "framebuffer/FrameBufferView.h"
+#include "ipc/TZYREvent.h"
+#include "ipc/TZYRMutex.h"
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+
+class TDrawMouseCursor {
+public:
+    // The view of the mapped frame buffer (header and areas); it must stay mapped while the drawer
+    // lives. The cursor's objects are opened by the first DrawCursor.
+    explicit TDrawMouseCursor(const TFrameBufferView& frameBuffer);
+    ~TDrawMouseCursor();
+    TDrawMouseCursor(const TDrawMouseCursor&) = delete;
+    TDrawMouseCursor& operator=(const TDrawMouseCursor&) = delete;
+
+    // Opens the cursor mutex and event named in the header, each once; true when both are open.
+    bool CheckMouseCursorSyncObjects();
+
+    // Draws the cursor into an image of iWidth x iHeight pixels whose rows are ui32Stride bytes
+    // apart (all of it addressable at pImage). bDontMirrorFrames: the rows lie top-down (else
+    // bottom-up). Display pixels are scaled by (dScaleX, dScaleY), then offset by (iOffsetX,
+    // iOffsetY).
+    void DrawCursor(uint8_t* pImage, int32_t iWidth, int32_t iHeight, uint32_t ui32Stride, int32_t iOffsetX,
+                    int32_t iOffsetY, bool bDontMirrorFrames, double dScaleX, double dScaleY);
+
+    size_t CachedCursors() const { return mapCursorCache.size(); }
+
+private:
+    struct TFrame;
+    struct TPublishedCursor;
+
+    void DrawFromCache(const TFrame& frame, const TCursorCacheEntry& entry, int32_t iPointerX, int32_t iPointerY);
+    void DrawFromHost(const TFrame& frame);
+    TPublishedCursor ReadPublishedCursor();
+    std::unique_ptr<TZYRWindowsBitmap> ReadBitmap(const TAreaView& area, const char* pWhich);
+    void DrawIcon(const TFrame& frame, HICON hIcon, int32_t iWidth, int32_t iHeight, int32_t iPointerX,
+                  int32_t iPointerY, int32_t iHotspotX, int32_t iHotspotY);
+    void PrepareScratch(int32_t iScaledWidth, int32_t iScaledHeight);
+
+    TFrameBufferHeader* pFrameBufferHeader;
+    TFrameBufferView FrameBufferView;
+    std::shared_ptr<TZYRMutex> pMouseCursorMutex;
+    std::unique_ptr<TZYREvent> pMouseCursorEvent;
+    std::map<uint64_t, TCursorCacheEntry> mapCursorCache;
+    TZYRWindowsBitmap ScratchBitmap;
+};

@@ -1,0 +1,188 @@
+// The mouse cursor end to end: the capturer exe draws the cursor that the reference host publishes
+// (the live cursor's handle and position with a synthetic picture) into frames over the scene,
+// whose window class gives the screen a real cursor. Pixels are compared with the pattern and the
+// picture; the host counts the cursor events and holds its cursor mutex to show what a cached
+// cursor needs.
+#include "CursorTestSupport.h"
+#include "FramesFixture.h"
+#include "TCursorPublisher.h"
+
+#include "ScenePattern.h"
+
+#include <algorithm>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+using refcursor::TCursorPicture;
+
+// Pixels of the picture that differ from what the frame must hold: the cursor's 1:1 pixels over
+// the scene in the `columns` x `rows` of it whose top-left picture pixel is at (left, top) (the
+// clipped part of a cursor that starts outside the frame counts from its first column and row),
+// the scene everywhere else.
+size_t CursorMismatches(const TFramePicture& picture, TCursorPicture cursor, int32_t left, int32_t top,
+                        int32_t columns, int32_t rows, uint32_t generation, std::string* pFirst)
+{
+    size_t mismatches = 0;
+    std::ostringstream first;
+    for (uint32_t y = 0; y < picture.ui32Height; ++y) {
+        for (uint32_t x = 0; x < picture.ui32Width; ++x) {
+            const uint32_t scenePixel = scene::PatternPixel(scene::Pattern::Coords, x, y, generation);
+            const int32_t cx = static_cast<int32_t>(x) - left;
+            const int32_t cy = static_cast<int32_t>(y) - top;
+            const bool inside = cx >= 0 && cx < columns && cy >= 0 && cy < rows;
+            const uint32_t expected = inside ? refcursor::ExpectedPixel(cursor, cx, cy, scenePixel) : scenePixel;
+            const uint32_t pixel = picture.vecPixels[size_t{y} * picture.ui32Width + x];
+            if (((pixel ^ expected) & refcursor::kRgbMask) != 0 && mismatches++ < 3) {
+                first << " (" << x << ", " << y << ") 0x" << std::hex << pixel << " not 0x" << expected << std::dec
+                      << (inside ? " in the cursor;" : ";");
+            }
+        }
+    }
+    *pFirst = first.str();
+    return mismatches;
+}
+
+// The smallest rectangle inside `area` of pixels with the colour cursor's red (0xE0; the scene's
+// red stays at or below 0xC0 while x and y are below 256).
+RECT CursorRedArea(const TFramePicture& picture, const RECT& area)
+{
+    RECT found{area.right, area.bottom, 0, 0};
+    for (LONG y = area.top; y < area.bottom; ++y) {
+        for (LONG x = area.left; x < area.right; ++x) {
+            const uint32_t red = picture.vecPixels[size_t(y) * picture.ui32Width + size_t(x)] >> 16 & 0xFF;
+            if (red >= 0xD8) {
+                found = RECT{std::min(found.left, x), std::min(found.top, y), std::max(found.right, x + 1),
+                             std::max(found.bottom, y + 1)};
+            }
+        }
+    }
+    return found.right == 0 ? RECT{0, 0, 0, 0} : found;
+}
+
+class Cursor : public Frames {
+protected:
+    // Puts the pointer at `at`, starts the capturer with the cursor asked for, and the host's
+    // publisher with `picture` and `hotspot`; waits until the block is published over the layout.
+    void StartWithCursor(TRefHostOptions options, POINT at, TCursorPicture picture, POINT hotspot = {0, 0})
+    {
+        ASSERT_NE(0u, cursortest::PointAt(at));
+        options.bDrawMouseCursor = true;
+        StartFrames(options);
+        pPublisher = std::make_unique<TCursorPublisher>(*pHost, TCursorPublisherOptions{picture, hotspot.x, hotspot.y});
+        ASSERT_TRUE(pPublisher->Start());
+        ASSERT_TRUE(pPublisher->WaitPublished(1, kWaitMs));
+    }
+    TCapturerRun StopWithCursor()
+    {
+        TCapturerRun run = Stop();
+        pPublisher.reset();
+        return run;
+    }
+    void TearDown() override { pPublisher.reset(); }
+
+    std::unique_ptr<TCursorPublisher> pPublisher;
+};
+
+TEST_F(Cursor, ColourCursorIsExactAtThePointerInBothRowOrdersAndCachedAfterOneEvent)
+{
+    for (const bool bTopDown : {false, true}) {
+        SCOPED_TRACE(bTopDown ? "top-down" : "bottom-up");
+        TRefHostOptions options = GdiOptions();
+        options.bDontMirrorFrames = bTopDown;
+        StartWithCursor(options, POINT{300, 200}, TCursorPicture::Colour);
+        TFramePicture picture;
+        uint32_t ui32Timestamp = 0;
+        std::string first;
+        // Bottom-up frames show the cursor from its row; top-down frames one row lower.
+        const int32_t top = bTopDown ? 201 : 200;
+        for (uint32_t slot = 0; slot < 2; ++slot) {
+            ASSERT_EQ(Frame(slot, &picture, &ui32Timestamp), TFrameResult::Ok);
+            EXPECT_EQ(0u, CursorMismatches(picture, TCursorPicture::Colour, 300, top, 32, 32, ui32Generation, &first))
+                << "slot " << slot << ":" << first;
+        }
+        EXPECT_EQ(1u, pPublisher->EventsReceived()) << "one event for the first frame, none once cached";
+
+        // While the host holds its cursor mutex, cached cursors are still drawn without an event.
+        TKernelHandle hHeld(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        TKernelHandle hRelease(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        std::thread holder([&] {
+            const bool bHeld = ::WaitForSingleObject(pHost->CursorMutex(), kWaitMs) == WAIT_OBJECT_0;
+            ::SetEvent(hHeld.Get());
+            ::WaitForSingleObject(hRelease.Get(), kWaitMs);
+            if (bHeld) {
+                ::ReleaseMutex(pHost->CursorMutex());
+            }
+        });
+        ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hHeld.Get(), kWaitMs));
+        for (uint32_t slot = 2; slot < 4; ++slot) {
+            ASSERT_EQ(Frame(slot, &picture, &ui32Timestamp), TFrameResult::Ok);
+            EXPECT_EQ(0u, CursorMismatches(picture, TCursorPicture::Colour, 300, top, 32, 32, ui32Generation, &first))
+                << "slot " << slot << ":" << first;
+        }
+        ::SetEvent(hRelease.Get());
+        holder.join();
+        EXPECT_EQ(1u, pPublisher->EventsReceived());
+        const TCapturerRun run = StopWithCursor();
+        EXPECT_EQ(0u, run.Count("TZYRMutex::Unlock ReleaseMutex error 288"));
+    }
+}
+
+TEST_F(Cursor, MonochromeCursorIsHalfItsMaskHigh)
+{
+    StartWithCursor(GdiOptions(), POINT{500, 300}, TCursorPicture::Monochrome);
+    TFramePicture picture;
+    uint32_t ui32Timestamp = 0;
+    ASSERT_EQ(Frame(0, &picture, &ui32Timestamp), TFrameResult::Ok);
+    std::string first;
+    EXPECT_EQ(0u, CursorMismatches(picture, TCursorPicture::Monochrome, 500, 300, 32, 32, ui32Generation, &first))
+        << first;
+    StopWithCursor();
+}
+
+TEST_F(Cursor, CursorOverTheLeftAndTopEdgesShowsItsFirstColumnsAndRows)
+{
+    // Hot spot (10, 6) at (5, 3): the cursor starts 5 columns left of and 3 rows above the frame.
+    StartWithCursor(GdiOptions(), POINT{5, 3}, TCursorPicture::Colour, POINT{10, 6});
+    TFramePicture picture;
+    uint32_t ui32Timestamp = 0;
+    ASSERT_EQ(Frame(0, &picture, &ui32Timestamp), TFrameResult::Ok);
+    std::string first;
+    EXPECT_EQ(0u, CursorMismatches(picture, TCursorPicture::Colour, 0, 0, 27, 29, ui32Generation, &first)) << first;
+    StopWithCursor();
+}
+
+TEST_F(Cursor, ScaledFramesHaveTheCursorAtItsTruncatedScaledSize)
+{
+    struct Case {
+        int32_t width;
+        int32_t height;
+        bool bTopDown;
+        RECT expected;
+    };
+    // Pointer (200, 160): at 0.5 a 16 x 16 cursor at (100, 80); at 0.75 a 24 x 24 one at (150, 120),
+    // one row lower in top-down frames.
+    const Case cases[] = {{960, 540, false, {100, 80, 116, 96}}, {1440, 810, true, {150, 121, 174, 145}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << " x " << c.height);
+        TRefHostOptions options = GdiOptions();
+        options.iRequestedWidth = c.width;
+        options.iRequestedHeight = c.height;
+        options.bDontMirrorFrames = c.bTopDown;
+        StartWithCursor(options, POINT{200, 160}, TCursorPicture::Colour);
+        TFramePicture picture;
+        uint32_t ui32Timestamp = 0;
+        ASSERT_EQ(Frame(0, &picture, &ui32Timestamp), TFrameResult::Ok);
+        ASSERT_EQ(static_cast<uint32_t>(c.width), picture.ui32Width);
+        const RECT found = CursorRedArea(picture, RECT{0, 0, 250, 250});
+        EXPECT_EQ(c.expected.left, found.left);
+        EXPECT_EQ(c.expected.top, found.top);
+        EXPECT_EQ(c.expected.right, found.right);
+        EXPECT_EQ(c.expected.bottom, found.bottom);
+        StopWithCursor();
+    }
+}
+
+}  // namespace

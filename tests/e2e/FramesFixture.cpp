@@ -1,0 +1,61 @@
+#include "FramesFixture.h"
+
+TRefHostOptions GdiOptions()
+{
+    TRefHostOptions options;
+    options.ui32CaptureMethod = 1;
+    return options;
+}
+
+size_t ExactMismatches(const TFramePicture& picture, int left, int top, uint32_t generation, std::string* pFirst)
+{
+    return scenetest::CountExactMismatches(
+        picture.ui32Width, picture.ui32Height, left, top, generation,
+        [&](uint32_t x, uint32_t y) { return picture.vecPixels[size_t{y} * picture.ui32Width + x]; }, pFirst);
+}
+
+std::unique_ptr<scenetest::SceneRun> Frames::pScene;
+uint32_t Frames::ui32Generation = 0;
+
+void Frames::SetUpTestSuite()
+{
+    EndToEnd::SetUpTestSuite();
+    pScene = scenetest::StartSuiteScene(scene::Pattern::Coords);
+    ui32Generation = 0;  // each suite's scene starts with its first picture
+}
+
+void Frames::TearDownTestSuite()
+{
+    scenetest::QuitSuiteScene(pScene);
+    EndToEnd::TearDownTestSuite();
+}
+
+void Frames::SetUp()
+{
+    EndToEnd::SetUp();
+    ASSERT_NE(pScene, nullptr);
+}
+
+TFrameClient& Frames::StartFrames(const TRefHostOptions& options)
+{
+    pClient.reset();
+    pHost = std::make_unique<TRefHost>();
+    EXPECT_TRUE(Start(options));
+    EXPECT_TRUE(pHost->WaitStartedCorrectly(kWaitMs));
+    pClient = std::make_unique<TFrameClient>(*pHost);
+    EXPECT_TRUE(pClient->IsUsable());
+    return *pClient;
+}
+
+TFrameResult Frames::Frame(uint32_t slot, TFramePicture* pPicture, uint32_t* pTimestamp)
+{
+    pClient->Request(slot);
+    const TFrameResult waited = pClient->WaitReady(slot, kWaitMs, pHost->CapturerProcess());
+    return waited == TFrameResult::Ok ? pClient->Read(slot, pPicture, pTimestamp) : waited;
+}
+
+TCapturerRun Frames::Stop()
+{
+    pHost->SignalUninstall();
+    return Finish();
+}
