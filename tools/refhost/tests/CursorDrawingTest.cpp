@@ -17,11 +17,6 @@ namespace {
 
 using refcursor::TCursorPicture;
 
-struct TDestroyIcon {
-    static void Delete(HICON h) { ::DestroyIcon(h); }
-};
-using TIcon = gdi_detail::TUniqueGdi<HICON, TDestroyIcon>;
-
 // Where the cursor lands in the 64 x 64 target.
 constexpr int kOrigin = 16;
 constexpr int kTargetSide = 64;
