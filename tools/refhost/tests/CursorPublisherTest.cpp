@@ -1,9 +1,10 @@
 // The host's cursor publisher over a real section laid out by the frame buffer's own layout, with
-// the pointer over a window of this test that has a class cursor: what it writes (bytes of the
-// pictures at the header's offsets, the live handle and position, the hot spot), when it writes
-// (layout, each cursor event, PublishNow), the cursor mutex it waits for, and offsets that point
-// outside the section.
+// the pointer over the scene, whose class cursor is the live one (SceneEnvironment.h): what it
+// writes (bytes of the pictures at the header's offsets, the live handle and position, the hot
+// spot), when it writes (layout, each cursor event, PublishNow), the cursor mutex it waits for,
+// and offsets that point outside the section.
 #include "RefHostTestSupport.h"
+#include "SceneEnvironment.h"
 #include "TCursorPublisher.h"
 
 #include "framebuffer/FrameBufferView.h"
@@ -13,7 +14,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <thread>
 
@@ -24,77 +24,31 @@ using refcursor::TCursorPicture;
 
 // Bound of every wait: generous for a loaded two-core machine under Wine.
 constexpr DWORD kWaitMs = 30000;
-// Where the test's window lies and where the pointer is put, in screen pixels.
-constexpr RECT kWindowRect{200, 150, 400, 350};
-constexpr POINT kPointer{250, 210};
-constexpr wchar_t kWindowClass[] = L"ZYRRefHostCursorTestWindow";
+constexpr POINT kPointer = kScenePointer;
 
-// A small topmost window with a class cursor, and the pointer over it, so that GetCursorInfo
-// reports that cursor. The pointer's cursor is set when the window's thread handles the mouse
-// move, so the queue is served until the cursor shows (bounded).
-class PointerWindow {
-public:
-    PointerWindow()
-    {
-        hCursor = ::LoadCursorW(nullptr, IDC_CROSS);
-        WNDCLASSEXW windowClass{};
-        windowClass.cbSize = sizeof windowClass;
-        windowClass.lpfnWndProc = ::DefWindowProcW;
-        windowClass.hInstance = ::GetModuleHandleW(nullptr);
-        windowClass.hCursor = hCursor;
-        windowClass.lpszClassName = kWindowClass;
-        bRegistered = ::RegisterClassExW(&windowClass) != 0;
-        hWnd = ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kWindowClass, L"cursor test", WS_POPUP | WS_VISIBLE,
-                                 kWindowRect.left, kWindowRect.top, kWindowRect.right - kWindowRect.left,
-                                 kWindowRect.bottom - kWindowRect.top, nullptr, nullptr, windowClass.hInstance, nullptr);
-    }
-    ~PointerWindow()
-    {
-        if (hWnd != nullptr) {
-            ::DestroyWindow(hWnd);
+// Waits (bounded) until GetCursorInfo shows a cursor at the scene's pointer: the scene's thread
+// takes the move from its queue, and only then is its class cursor the current one. False with
+// what was seen in *pSeen.
+bool WaitSceneCursor(std::string* pSeen)
+{
+    const ULONGLONG ullStart = ::GetTickCount64();
+    for (;;) {
+        CURSORINFO info{};
+        info.cbSize = sizeof info;
+        const bool bRead = ::GetCursorInfo(&info) != FALSE;
+        if (bRead && info.hCursor != nullptr && info.ptScreenPos.x == kPointer.x && info.ptScreenPos.y == kPointer.y) {
+            return true;
         }
-        if (bRegistered) {
-            ::UnregisterClassW(kWindowClass, ::GetModuleHandleW(nullptr));
-        }
-    }
-    PointerWindow(const PointerWindow&) = delete;
-    PointerWindow& operator=(const PointerWindow&) = delete;
-
-    // Puts the pointer over the window and serves the queue until GetCursorInfo shows a cursor
-    // there; false after the bound, with what was seen in *pSeen.
-    bool PointAtIt(std::string* pSeen) const
-    {
-        if (hWnd == nullptr || !::SetCursorPos(kPointer.x, kPointer.y)) {
-            *pSeen = "no window or SetCursorPos failed, error " + std::to_string(::GetLastError());
+        *pSeen = "GetCursorInfo " + std::string(bRead ? "read" : "failed") + ", handle " +
+                 std::to_string(reinterpret_cast<uintptr_t>(info.hCursor)) + " at (" +
+                 std::to_string(info.ptScreenPos.x) + ", " + std::to_string(info.ptScreenPos.y) + "), flags " +
+                 std::to_string(info.flags);
+        if (::GetTickCount64() - ullStart >= kWaitMs) {
             return false;
         }
-        const ULONGLONG ullStart = ::GetTickCount64();
-        while (::GetTickCount64() - ullStart < kWaitMs) {
-            CURSORINFO info{};
-            info.cbSize = sizeof info;
-            const bool bRead = ::GetCursorInfo(&info) != FALSE;
-            if (bRead && info.hCursor != nullptr && info.ptScreenPos.x == kPointer.x && info.ptScreenPos.y == kPointer.y) {
-                return true;
-            }
-            *pSeen = "GetCursorInfo " + std::string(bRead ? "read" : "failed") + ", handle " +
-                     std::to_string(reinterpret_cast<uintptr_t>(info.hCursor)) + " at (" +
-                     std::to_string(info.ptScreenPos.x) + ", " + std::to_string(info.ptScreenPos.y) + "), flags " +
-                     std::to_string(info.flags) + ", foreground " +
-                     std::to_string(reinterpret_cast<uintptr_t>(::GetForegroundWindow())) + ", window " +
-                     std::to_string(reinterpret_cast<uintptr_t>(hWnd));
-            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-            for (MSG message; ::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) {
-                ::DispatchMessageW(&message);
-            }
-        }
-        return false;
+        ::Sleep(5);
     }
-
-private:
-    HCURSOR hCursor = nullptr;
-    bool bRegistered = false;
-    HWND hWnd = nullptr;
-};
+}
 
 CURSORINFO LiveCursor()
 {
@@ -201,28 +155,27 @@ class CursorPublisher : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        pWindow = std::make_unique<PointerWindow>();
-        bPointed = pWindow->PointAtIt(&strSeen);
+        bPointed = SceneIsUp() && WaitSceneCursor(&strSeen);
+        if (!SceneIsUp()) {
+            strSeen = "the scene is not shown";
+        }
     }
-    static void TearDownTestSuite() { pWindow.reset(); }
 
     void SetUp() override
     {
-        ASSERT_TRUE(bPointed) << "no cursor over the test's window: " << strSeen;
+        ASSERT_TRUE(bPointed) << "no cursor at the scene's pointer: " << strSeen;
         std::wstring error;
         ASSERT_TRUE(host.CreateObjects(options, &error)) << Narrow(error);
     }
 
     TFrameBufferView View() const { return TFrameBufferView(host.SectionBytes(), host.SectionSize()); }
 
-    static std::unique_ptr<PointerWindow> pWindow;
     static bool bPointed;
     static std::string strSeen;
     TRefHostOptions options;
     TRefHost host;
 };
 
-std::unique_ptr<PointerWindow> CursorPublisher::pWindow;
 bool CursorPublisher::bPointed = false;
 std::string CursorPublisher::strSeen;
 
