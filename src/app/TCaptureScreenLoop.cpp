@@ -18,26 +18,6 @@ constexpr uint32_t kRequestPollMs = 1;
 constexpr uint32_t kIdleMs = 100;
 constexpr uint32_t kOverlayStartCommand = 1;
 
-// The header's monitor name up to its terminating zero (or the whole field without one).
-std::wstring ReadMonitorName(const TFrameBufferHeader& header)
-{
-    std::u16string name;
-    for (size_t i = 0; i < kWideFieldUnits && header.wszMonitorName[i] != u'\0'; ++i) {
-        name.push_back(header.wszMonitorName[i]);
-    }
-    return ToWide(name);
-}
-
-void WriteMonitorName(TFrameBufferHeader& header, const std::wstring& wsName)
-{
-    const std::u16string name = ToU16(wsName);
-    const size_t units = std::min(name.size(), kWideFieldUnits - 1);
-    for (size_t i = 0; i < units; ++i) {
-        header.wszMonitorName[i] = name[i];
-    }
-    header.wszMonitorName[units] = u'\0';
-}
-
 std::shared_ptr<TZYRMutex> FindMutex(const TSharedFrameBuffer::TAccessMutexes& mutexes, int key)
 {
     const auto it = mutexes.find(key);
@@ -116,10 +96,10 @@ bool TCaptureScreenLoop::CreateAndInitializeCapturer(TFrameBufferHeader& header)
                 static_cast<int>(region.top), static_cast<int>(region.right), static_cast<int>(region.bottom));
         captureRegion = region;
     }
-    wsMonitorName = ReadMonitorName(header);
+    wsMonitorName = ToWide(ReadHeaderWideString(header, ZYR_WIDE_FIELD(wszMonitorName)));
     if (capgeo::IsAllZero(captureRegion)) {
         wsMonitorName = env.GetMonitorForActiveApplication();
-        WriteMonitorName(header, wsMonitorName);
+        WriteHeaderWideString(header, ZYR_WIDE_FIELD(wszMonitorName), ToU16(wsMonitorName));
     }
     if (!pFullscreenCapturer || !pFullscreenCapturer->Initialize(wsMonitorName)) {
         LogInfo("%s unable to initialize pFullscreenCapturer", kName);
@@ -232,8 +212,8 @@ void TCaptureScreenLoop::CapturePass(TFrameBufferHeader& header)
     }
     header.bFrameRequested[nSlot] = 0;
     UpdateWebCam(header);
-    CaptureSlot(header, pTexture);
-    DrawCursor(header);
+    const TAreaView slot = CaptureSlot(header, pTexture);
+    DrawCursor(header, slot);
     PublishSlot(header, bSingleFrame);
     LARGE_INTEGER end{};
     ::QueryPerformanceCounter(&end);
@@ -261,21 +241,18 @@ ID3D11Texture2D* TCaptureScreenLoop::SlotTexture() const
     return it == mapSharedTextures.end() ? nullptr : it->second.Get();
 }
 
-void TCaptureScreenLoop::CaptureSlot(TFrameBufferHeader& header, ID3D11Texture2D* pTexture)
+TAreaView TCaptureScreenLoop::CaptureSlot(TFrameBufferHeader& header, ID3D11Texture2D* pTexture)
 {
     const TAreaView slot = res.pFrameBuffer->View().FrameSlot(nSlot);
     pFullscreenCapturer->GetScreenImage(slot, header.bDontMirrorFrames != 0, pTexture);
+    return slot;
 }
 
 // Slots the host backs with a shared texture get no cursor here, also when the texture could not
 // be opened.
-void TCaptureScreenLoop::DrawCursor(TFrameBufferHeader& header)
+void TCaptureScreenLoop::DrawCursor(const TFrameBufferHeader& header, const TAreaView& slot)
 {
-    if (!pDrawMouseCursor || mapSharedTextures.count(nSlot) != 0) {
-        return;
-    }
-    const TAreaView slot = res.pFrameBuffer->View().FrameSlot(nSlot);
-    if (!slot.IsValid()) {
+    if (!pDrawMouseCursor || mapSharedTextures.count(nSlot) != 0 || !slot.IsValid()) {
         return;
     }
     LARGE_INTEGER start{};

@@ -72,8 +72,9 @@ private:
     void IdlePass(TFrameBufferHeader& header);
     void CapturePass(TFrameBufferHeader& header);
     void OpenSharedTexture(TFrameBufferHeader& header);
-    void CaptureSlot(TFrameBufferHeader& header, ID3D11Texture2D* pTexture);
-    void DrawCursor(TFrameBufferHeader& header);
+    // Captures into the current slot; returns the slot's checked view (invalid when it has none).
+    TAreaView CaptureSlot(TFrameBufferHeader& header, ID3D11Texture2D* pTexture);
+    void DrawCursor(const TFrameBufferHeader& header, const TAreaView& slot);
     void SetFirstFrameEvent();
     void UpdateWebCam(TFrameBufferHeader& header);
     void UpdateWebCamBackground(TFrameBufferHeader& header);

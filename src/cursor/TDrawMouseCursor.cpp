@@ -116,17 +116,12 @@ void TDrawMouseCursor::DrawCursor(uint8_t* pImage, int32_t iWidth, int32_t iHeig
     const auto it = mapCursorCache.find(ui64Key);
     if (it != mapCursorCache.end()) {
         LogVerbose("%s the mouse cursor %I64x found in cache", kName, static_cast<unsigned long long>(it->first));
-        DrawFromCache(frame, it->second, info.ptScreenPos.x, info.ptScreenPos.y);
+        const TCursorCacheEntry& entry = it->second;
+        DrawIcon(frame, entry.hIcon.Get(), entry.iWidth, entry.iHeight, info.ptScreenPos.x, info.ptScreenPos.y,
+                 entry.iHotspotX, entry.iHotspotY);
         return;
     }
     DrawFromHost(frame);
-}
-
-void TDrawMouseCursor::DrawFromCache(const TFrame& frame, const TCursorCacheEntry& entry, int32_t iPointerX,
-                                     int32_t iPointerY)
-{
-    DrawIcon(frame, entry.hIcon.Get(), entry.iWidth, entry.iHeight, iPointerX, iPointerY, entry.iHotspotX,
-             entry.iHotspotY);
 }
 
 // A cursor not seen before: the host is asked for it, whatever the block holds now becomes an

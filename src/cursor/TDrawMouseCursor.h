@@ -50,7 +50,6 @@ private:
     struct TFrame;
     struct TPublishedCursor;
 
-    void DrawFromCache(const TFrame& frame, const TCursorCacheEntry& entry, int32_t iPointerX, int32_t iPointerY);
     void DrawFromHost(const TFrame& frame);
     TPublishedCursor ReadPublishedCursor();
     std::unique_ptr<TZYRWindowsBitmap> ReadBitmap(const TAreaView& area, const char* pWhich);
