@@ -1,5 +1,4 @@
-// Starting ZYRScene.exe and ZYRSceneCtl.exe from a test, and reading the screen the way a
-// capturer does (plain GDI, on a second thread).
+// Showing ZYRScene.exe's pattern from a test, and comparing captured pixels with it.
 #pragma once
 
 #include "GdiScreen.h"
@@ -21,7 +20,6 @@ namespace scenetest {
 constexpr DWORD kWaitMs = 30000;
 
 std::wstring SceneExePath();
-std::wstring SceneCtlExePath();
 
 // A process started with DETACHED_PROCESS; terminated by the destructor if it still runs.
 class ChildProcess {
@@ -81,9 +79,6 @@ struct ScreenFrame {
     std::vector<uint32_t> pixels;
 };
 
-// Reads `source` of the screen, scaled to dstW x dstH when the sizes differ, on a new thread.
-ScreenFrame GrabOnSecondThread(const RECT& source, int dstW, int dstH);
-
 // Compares every pixel with the pattern (scaled from the source size when the frame is smaller
 // or larger) within `tolerance` per channel; returns how many differ and describes the first few
 // in *pFirst.
@@ -95,7 +90,5 @@ size_t CountMismatches(const ScreenFrame& frame, scene::Pattern pattern, uint32_
 // picture's top. Describes the first mismatch in *pFirst.
 size_t CountExactMismatches(uint32_t width, uint32_t rows, int left, int top, uint32_t generation,
                             const std::function<uint32_t(uint32_t, uint32_t)>& pixelAt, std::string* pFirst);
-
-RECT PrimaryMonitor();
 
 }  // namespace scenetest

@@ -4,7 +4,6 @@
 
 #include <climits>
 #include <sstream>
-#include <thread>
 
 namespace scenetest {
 namespace {
@@ -27,11 +26,6 @@ TKernelHandle MakeEvent(const std::wstring& name, bool bManualReset)
 std::wstring SceneExePath()
 {
     return Widen(ZYR_SCENE_EXE);
-}
-
-std::wstring SceneCtlExePath()
-{
-    return Widen(ZYR_SCENE_CTL_EXE);
 }
 
 ChildProcess::~ChildProcess()
@@ -168,22 +162,6 @@ size_t CountExactMismatches(uint32_t width, uint32_t rows, int left, int top, ui
     return mismatches;
 }
 
-ScreenFrame GrabOnSecondThread(const RECT& source, int dstW, int dstH)
-{
-    ScreenFrame frame;
-    std::thread reader([&] {
-        scene::Dib32 image;
-        frame.result = scene::GrabScreen(source, dstW, dstH, &image, &frame.dwError);
-        if (frame.result == scene::GrabResult::Ok) {
-            frame.width = image.Width();
-            frame.height = image.Height();
-            frame.pixels.assign(image.Bits(), image.Bits() + static_cast<size_t>(dstW) * static_cast<size_t>(dstH));
-        }
-    });
-    reader.join();
-    return frame;
-}
-
 size_t CountMismatches(const ScreenFrame& frame, scene::Pattern pattern, uint32_t generation, int srcW, int srcH,
                        uint32_t tolerance, std::string* pFirst)
 {
@@ -204,13 +182,6 @@ size_t CountMismatches(const ScreenFrame& frame, scene::Pattern pattern, uint32_
     }
     *pFirst = first.str();
     return mismatches;
-}
-
-RECT PrimaryMonitor()
-{
-    RECT rect{};
-    EXPECT_TRUE(scene::PrimaryMonitorRect(&rect));
-    return rect;
 }
 
 }  // namespace scenetest
