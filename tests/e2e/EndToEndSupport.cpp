@@ -4,8 +4,6 @@
 
 #include <algorithm>
 
-namespace {
-
 std::wstring WindowsPath(const char* unixPath)
 {
     std::wstring path = L"Z:";
@@ -13,18 +11,6 @@ std::wstring WindowsPath(const char* unixPath)
         path.push_back(*p == '/' ? L'\\' : static_cast<wchar_t>(*p));
     }
     return path;
-}
-
-}  // namespace
-
-std::wstring CapturerPath()
-{
-    return WindowsPath(ZYR_CAPTURER_EXE);
-}
-
-std::wstring RefHostPath()
-{
-    return WindowsPath(ZYR_REFHOST_EXE);
 }
 
 uint64_t NowMs()
@@ -48,45 +34,14 @@ std::vector<std::string> TCapturerRun::Texts() const
 
 int TCapturerRun::Find(const std::string& text) const
 {
-    for (size_t i = 0; i < records.size(); ++i) {
-        if (records[i].strText == text) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
+    const auto found = std::find_if(records.begin(), records.end(), [&](const auto& r) { return r.strText == text; });
+    return found == records.end() ? -1 : static_cast<int>(found - records.begin());
 }
 
 size_t TCapturerRun::Count(const std::string& text) const
 {
-    return static_cast<size_t>(std::count_if(records.begin(), records.end(),
-                                             [&text](const auto& record) { return record.strText == text; }));
-}
-
-TStandInHost::TStandInHost()
-{
-    std::wstring commandLine = L"\"" + RefHostPath() + L"\" --idle 600000";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &startup, &info)) {
-        ::CloseHandle(info.hThread);
-        hProcess.Reset(info.hProcess);
-        dwProcessId = info.dwProcessId;
-    }
-}
-
-TStandInHost::~TStandInHost()
-{
-    End();
-}
-
-void TStandInHost::End()
-{
-    if (hProcess) {
-        ::TerminateProcess(hProcess.Get(), 0);
-        ::WaitForSingleObject(hProcess.Get(), kWaitMs);
-        hProcess.Reset();
-    }
+    return static_cast<size_t>(
+        std::count_if(records.begin(), records.end(), [&](const auto& r) { return r.strText == text; }));
 }
 
 TLogServer* EndToEnd::pServer = nullptr;
@@ -121,25 +76,17 @@ void EndToEnd::SetUp()
     pHost = std::make_unique<TRefHost>();
 }
 
-bool EndToEnd::Start(const TRefHostOptions& options, DWORD hostPid)
+bool EndToEnd::Start(const TRefHostOptions& options, DWORD hostPid, const std::wstring* argsOverride)
 {
     std::wstring error;
-    if (!pHost->CreateObjects(options, &error)) {
-        ADD_FAILURE() << "host objects: " << std::string(error.begin(), error.end());
-        return false;
-    }
-    if (!pHost->StartCapturer(CapturerPath(), hostPid, nullptr, &error)) {
-        ADD_FAILURE() << "start: " << std::string(error.begin(), error.end());
-        return false;
-    }
-    return true;
+    const bool bStarted = pHost->CreateObjects(options, &error) &&
+                          pHost->StartCapturer(CapturerPath(), hostPid, argsOverride, &error);
+    EXPECT_TRUE(bStarted) << std::string(error.begin(), error.end());
+    return bStarted;
 }
 
 TCapturerRun EndToEnd::Finish()
 {
-    if (pHost->StartRetries() != 0) {
-        RecordProperty("capturer_start_retries", static_cast<int>(pHost->StartRetries()));
-    }
     TCapturerRun run;
     run.dwProcessId = pHost->CapturerProcessId();
     run.bExited = pHost->WaitCapturerExit(kWaitMs, &run.iExitCode);
@@ -155,18 +102,4 @@ TCapturerRun EndToEnd::Finish()
     }
     pDrainer->Clear();
     return run;
-}
-
-TCapturerRun EndToEnd::RunToExit(const TRefHostOptions& options, const std::wstring* argsOverride)
-{
-    std::wstring error;
-    if (!pHost->CreateObjects(options, &error)) {
-        ADD_FAILURE() << "host objects: " << std::string(error.begin(), error.end());
-        return {};
-    }
-    if (!pHost->StartCapturer(CapturerPath(), 0, argsOverride, &error)) {
-        ADD_FAILURE() << "start: " << std::string(error.begin(), error.end());
-        return {};
-    }
-    return Finish();
 }

@@ -16,8 +16,9 @@
 // Generous bound for anything the capturer does on a loaded machine.
 constexpr DWORD kWaitMs = 30000;
 
-std::wstring CapturerPath();
-std::wstring RefHostPath();
+// A Windows path (Z:\...) for a path of this machine.
+std::wstring WindowsPath(const char* unixPath);
+inline std::wstring CapturerPath() { return WindowsPath(ZYR_CAPTURER_EXE); }
 uint64_t NowMs();
 
 struct TCapturerRun {
@@ -25,28 +26,13 @@ struct TCapturerRun {
     int iExitCode = 0;
     bool bStartedCorrectly = false;
     DWORD dwProcessId = 0;
-    std::vector<zyrlog::TDecodedRecord> records;  // the capturer's own, in ring order
-    // Records of other processes served by the same log server (the overlay program beside the
-    // capturer), in ring order.
-    std::vector<zyrlog::TDecodedRecord> otherRecords;
+    std::vector<zyrlog::TDecodedRecord> records;       // the capturer's own, in ring order
+    std::vector<zyrlog::TDecodedRecord> otherRecords;  // other processes' (the overlay program)
 
     std::vector<std::string> Texts() const;
     // Index of the first record whose text equals `text`, or -1.
     int Find(const std::string& text) const;
     size_t Count(const std::string& text) const;
-};
-
-// A process that only exists to be a host pid (ZYRRefHost.exe --idle), ended on demand.
-class TStandInHost {
-public:
-    TStandInHost();
-    ~TStandInHost();
-    DWORD ProcessId() const { return dwProcessId; }
-    void End();
-
-private:
-    TKernelHandle hProcess;
-    DWORD dwProcessId = 0;
 };
 
 class EndToEnd : public ::testing::Test {
@@ -55,12 +41,15 @@ protected:
     static void TearDownTestSuite();
     void SetUp() override;
 
-    // Creates the host's objects, starts the capturer and waits for it to end by itself.
-    TCapturerRun RunToExit(const TRefHostOptions& options, const std::wstring* argsOverride = nullptr);
-    // Creates the objects and starts the capturer; false on a host failure.
-    bool Start(const TRefHostOptions& options, DWORD hostPid = 0);
+    // Creates the host's objects and starts the capturer (for `hostPid`, 0 = the host itself, or
+    // with `argsOverride` as its whole command line); false on a host failure.
+    bool Start(const TRefHostOptions& options, DWORD hostPid = 0, const std::wstring* argsOverride = nullptr);
     // Waits for the capturer to end, then collects its records.
     TCapturerRun Finish();
+    TCapturerRun RunToExit(const TRefHostOptions& options, const std::wstring* argsOverride = nullptr)
+    {
+        return Start(options, 0, argsOverride) ? Finish() : TCapturerRun{};
+    }
     void SetLogLevel(uint8_t level) { pServer->SetLevel(level); }
 
     std::unique_ptr<TRefHost> pHost;

@@ -7,20 +7,25 @@ TRefHostOptions GdiOptions()
     return options;
 }
 
-size_t ExactMismatches(const TFramePicture& picture, int left, int top, uint32_t generation, std::string* pFirst)
+::testing::AssertionResult IsExact(const TFramePicture& picture, int left, int top, uint32_t generation)
 {
-    return scenetest::CountExactMismatches(
+    std::string first;
+    const size_t mismatches = scenetest::CountExactMismatches(
         picture.ui32Width, picture.ui32Height, left, top, generation,
-        [&](uint32_t x, uint32_t y) { return picture.vecPixels[size_t{y} * picture.ui32Width + x]; }, pFirst);
+        [&](uint32_t x, uint32_t y) { return picture.vecPixels[size_t{y} * picture.ui32Width + x]; }, &first);
+    if (mismatches == 0) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << mismatches << " pixels differ:" << first;
 }
 
 std::unique_ptr<scenetest::SceneRun> Frames::pScene;
 uint32_t Frames::ui32Generation = 0;
 
-void Frames::SetUpTestSuite()
+void Frames::SetUpWithScene(scene::Pattern pattern)
 {
     EndToEnd::SetUpTestSuite();
-    pScene = scenetest::StartSuiteScene(scene::Pattern::Coords);
+    pScene = scenetest::StartSuiteScene(pattern);
     ui32Generation = 0;  // each suite's scene starts with its first picture
 }
 
@@ -47,11 +52,13 @@ TFrameClient& Frames::StartFrames(const TRefHostOptions& options)
     return *pClient;
 }
 
-TFrameResult Frames::Frame(uint32_t slot, TFramePicture* pPicture, uint32_t* pTimestamp)
+TFrameResult Frames::Frame(uint32_t slot, bool bRequest)
 {
-    pClient->Request(slot);
+    if (bRequest) {
+        pClient->Request(slot);
+    }
     const TFrameResult waited = pClient->WaitReady(slot, kWaitMs, pHost->CapturerProcess());
-    return waited == TFrameResult::Ok ? pClient->Read(slot, pPicture, pTimestamp) : waited;
+    return waited == TFrameResult::Ok ? pClient->Read(slot, &picture, &ui32Timestamp) : waited;
 }
 
 TCapturerRun Frames::Stop()

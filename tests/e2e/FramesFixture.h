@@ -16,22 +16,26 @@ inline const std::string kThread = "TZYRFullscreenCapturer::CaptureScreenThread"
 
 TRefHostOptions GdiOptions();
 
-// Picture pixel (x, y) must be the pattern at (left + x, top + y); returns mismatches and the first.
-size_t ExactMismatches(const TFramePicture& picture, int left, int top, uint32_t generation, std::string* pFirst);
+// Every picture pixel (x, y) is the coords pattern at (left + x, top + y).
+::testing::AssertionResult IsExact(const TFramePicture& picture, int left, int top, uint32_t generation);
 
 class Frames : public EndToEnd {
 protected:
-    static void SetUpTestSuite();
+    static void SetUpTestSuite() { SetUpWithScene(scene::Pattern::Coords); }
+    static void SetUpWithScene(scene::Pattern pattern);
     static void TearDownTestSuite();
     void SetUp() override;
 
     // Starts the capturer, waits for started-correctly and attaches a frame client.
     TFrameClient& StartFrames(const TRefHostOptions& options);
-    // Requests `slot`, waits for it and reads it.
-    TFrameResult Frame(uint32_t slot, TFramePicture* pPicture, uint32_t* pTimestamp);
+    // Requests `slot` (unless it already is), waits for it and reads it into `picture` and
+    // `ui32Timestamp`.
+    TFrameResult Frame(uint32_t slot, bool bRequest = true);
     TCapturerRun Stop();
 
     std::unique_ptr<TFrameClient> pClient;
+    TFramePicture picture;
+    uint32_t ui32Timestamp = 0;
     static std::unique_ptr<scenetest::SceneRun> pScene;
     // How often this suite's scene was moved to its next picture.
     static uint32_t ui32Generation;

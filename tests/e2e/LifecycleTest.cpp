@@ -1,0 +1,205 @@
+// The capturer's life as a host sees it: each start-up failure with its exit code and lines, the
+// three ways a host ends it (each stops and joins the capture thread), and the built file itself.
+#include "EndToEndSupport.h"
+#include "SceneTestSupport.h"
+
+#include <optional>
+#include <regex>
+
+namespace {
+
+constexpr uint32_t kError = 2;
+const std::string kRun = "TZYRFullscreenCapturer::Run ";
+
+struct FailureCase {
+    const char* name;
+    std::optional<THostObject> omitted;
+    const wchar_t* args;  // the capturer's whole command line instead of the host's pid
+    bool bUndersizedSection;
+    int exitCode;
+    bool bStartedCorrectly;
+    std::vector<std::string> lastLines;  // patterns of the lines just before "WinMain exit with <code>"
+};
+
+class StartupFailure : public EndToEnd, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(StartupFailure, EndsWithItsCodeAndLines)
+{
+    const FailureCase& c = GetParam();
+    TRefHostOptions options;
+    if (c.omitted) {
+        options.Omit(*c.omitted);
+    }
+    if (c.bUndersizedSection) {
+        options.ui64SectionSize = 4096;  // smaller than the header
+        options.bUndersizedSection = true;
+    }
+    const std::wstring args = c.args != nullptr ? c.args : L"";
+    const TCapturerRun run = RunToExit(options, c.args != nullptr ? &args : nullptr);
+    ASSERT_TRUE(run.bExited);
+    EXPECT_EQ(run.iExitCode, c.exitCode);
+    EXPECT_EQ(run.bStartedCorrectly, c.bStartedCorrectly) << "set only from the started-correctly step on";
+
+    const int exitLine = run.Find("WinMain exit with " + std::to_string(c.exitCode));
+    ASSERT_GE(exitLine, static_cast<int>(c.lastLines.size())) << ::testing::PrintToString(run.Texts());
+    for (size_t i = 0; i < c.lastLines.size(); ++i) {
+        const std::string& text = run.records[exitLine - c.lastLines.size() + i].strText;
+        EXPECT_TRUE(std::regex_match(text, std::regex(c.lastLines[i]))) << text << " is not " << c.lastLines[i];
+    }
+    EXPECT_EQ(run.records[exitLine - 1].fields.ui32Type, kError) << "the code's reason is an error line";
+    EXPECT_EQ(run.records[0].fields.ui32Type, 6u) << "thread marker first";
+    for (const auto& record : run.records) {
+        EXPECT_EQ(record.fields.ui32ModuleId, 5u) << "module id from the server's directory";
+    }
+    EXPECT_EQ(run.Find("CaptureScreenThread"), -1) << "no capture thread on a failed start";
+    EXPECT_EQ(run.Texts().back(), "TZYRFullscreenCapturer::~TZYRFullscreenCapturer exit");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachMissingPiece, StartupFailure,
+    ::testing::Values(
+        FailureCase{"NoHostId", {}, L"", false, -1, false,
+                    {"TZYRFullscreenCapturer::ParseCommandLine exit", kRun + "exit with -1"}},
+        // "-1" is the 64-bit value -1, whose low 32 bits name no process.
+        FailureCase{"HostThatCannotBeOpened", {}, L"-1", false, -3, false, {kRun + "OpenProcess error [1-9][0-9]* exit with -3"}},
+        FailureCase{"FrameBuffer", THostObject::FrameBuffer, nullptr, false, -4, false, {kRun + "OpenFileMapping error 2 exit with -4"}},
+        FailureCase{"HeaderTooSmall", {}, nullptr, true, -5, false, {kRun + "MapViewOfFile error [1-9][0-9]* exit with -5"}},
+        FailureCase{"UninstallEvent", THostObject::UninstallEvent, nullptr, false, -6, false,
+                    {kRun + "wsUninstallAllHooksEventName 'VQUninstallAllHooksEvent67777777773'",
+                     "TZYREvent::TZYREvent OpenEvent error 2", kRun + "OpenEvent error 2 exit with -6"}},
+        FailureCase{"InstanceMutex", THostObject::InstanceMutex, nullptr, false, -7, false,
+                    {"TZYRFullscreenCapturer::IsCaptureFrameInstanceAlive the capture frame instance doesn't exist anymore",
+                     kRun + "CaptureFrame instance doesn't exist exit with -7"}},
+        FailureCase{"StartedEvent", THostObject::StartedCorrectlyEvent, nullptr, false, -8, false,
+                    {kRun + "fullscreen_capture_exe_was_started_correctly_event_name "
+                            "'VQZYRDllExistsInProcessEvent6777777777340000000000'",
+                     "TZYREvent::TZYREvent OpenEvent error 2", kRun + "OpenEvent error 2 exit with -8"}},
+        FailureCase{"FirstFrameEvent", THostObject::FirstFrameEvent, nullptr, false, -9, true,
+                    {kRun + "unable to open a pTheFirstFrameCapturedEvent event error 2 exit with -9"}},
+        FailureCase{"HUDMutex", THostObject::HUDMutex, nullptr, false, -10, true, {kRun + "unable to open a HUD mutex"}},
+        FailureCase{"WebCamMutex", THostObject::WebCamMutex, nullptr, false, -11, true,
+                    {kRun + "HUD mutex has been opened", kRun + "unable to open a WebCam mutex"}},
+        FailureCase{"RadialMenuMutex", THostObject::RadialMenuMutex, nullptr, false, -12, true,
+                    {kRun + "unable to open a RadialMenu mutex"}},
+        FailureCase{"WebCamBackgroundMutex", THostObject::WebCamBackgroundMutex, nullptr, false, -13, true,
+                    {kRun + "RadialMenu mutex has been opened", kRun + "unable to open a WebCamBackground mutex"}}),
+    [](const ::testing::TestParamInfo<FailureCase>& param) { return std::string(param.param.name); });
+
+// Lines that prove the thread ran on its own thread, was asked to stop, ended and was joined.
+void ExpectThreadStoppedAndJoined(const TCapturerRun& run)
+{
+    const std::string thread = "TZYRFullscreenCapturer::CaptureScreenThread";
+    const std::string deleter = "TZYRFullscreenCapturer::CaptureScreenThreadDeleter";
+    const int marker = run.Find("CaptureScreenThread");
+    ASSERT_GE(marker, 0) << ::testing::PrintToString(run.Texts());
+    EXPECT_NE(run.records[marker].fields.ui32ThreadId, run.records[0].fields.ui32ThreadId) << "a thread of its own";
+    const int terminate = run.Find(deleter + " terminate capture screen thread");
+    const int threadExit = run.Find(thread + " exit");
+    const int joined = run.Find(deleter + " exit");
+    EXPECT_GE(terminate, 0);
+    EXPECT_GT(threadExit, terminate) << "the thread ends after the stop request";
+    EXPECT_GT(joined, threadExit) << "the deleter returns after the thread ended";
+    EXPECT_GT(run.Find(kRun + "exit with 0"), joined);
+    EXPECT_EQ(run.records[threadExit].fields.ui32ThreadId, run.records[marker].fields.ui32ThreadId);
+    EXPECT_EQ(run.iExitCode, 0);
+}
+
+enum class StopBy { Uninstall, InstanceMutex, HostDeath };
+
+class Stop : public EndToEnd, public ::testing::WithParamInterface<StopBy> {};
+
+TEST_P(Stop, EndsWithZeroAfterJoiningTheCaptureThread)
+{
+    scenetest::ChildProcess standIn;  // a host that can die
+    DWORD hostPid = 0;
+    if (GetParam() == StopBy::HostDeath) {
+        ASSERT_TRUE(standIn.Start(WindowsPath(ZYR_REFHOST_EXE), L"--idle 600000"));
+        hostPid = standIn.Id();
+    }
+    ASSERT_TRUE(Start(TRefHostOptions{}, hostPid));
+    ASSERT_TRUE(pHost->WaitStartedCorrectly(kWaitMs));
+    const uint64_t stoppedAt = NowMs();
+    std::string reason;
+    switch (GetParam()) {
+    case StopBy::Uninstall:
+        pHost->SignalUninstall();
+        reason = kRun + "pUninstallAllHooksEvent is signaled, exiting the process...";
+        break;
+    case StopBy::InstanceMutex:
+        pHost->CloseInstanceMutex();
+        reason = "TZYRFullscreenCapturer::IsCaptureFrameInstanceAlive the capture frame instance doesn't exist anymore";
+        break;
+    case StopBy::HostDeath:
+        ::TerminateProcess(standIn.Handle(), 0);
+        reason = "TZYRFullscreenCapturer::IsHostProcessAlive the host process is not alive";
+        break;
+    }
+    const TCapturerRun run = Finish();
+    ASSERT_TRUE(run.bExited);
+    const int noticed = run.Find(reason);
+    ASSERT_GE(noticed, 0) << ::testing::PrintToString(run.Texts());
+    // Both sides stamp with the same performance counter; one pass waits at most 500 ms.
+    EXPECT_LE(run.records[noticed].fields.ui64Timestamp - stoppedAt, 1000u) << "noticed within about one pass";
+    ExpectThreadStoppedAndJoined(run);
+    EXPECT_EQ(pHost->Header()->bCaptureInvalidated, 1) << "the thread marks the capture invalidated on its way out";
+
+    // The start-up steps, in their order.
+    int previous = -1;
+    for (const char* line : {"", "wsUninstallAllHooksEventName 'VQUninstallAllHooksEvent67777777773'",
+                             "pTheFirstFrameCapturedEvent event has been opened", "HUD mutex has been opened",
+                             "WebCam mutex has been opened", "RadialMenu mutex has been opened",
+                             "WebCamBackground mutex has been opened", "before the main loop"}) {
+        const std::string text = *line == '\0' ? "TZYRFullscreenCapturer::Run" : kRun + line;
+        const int at = run.Find(text);
+        EXPECT_GT(at, previous) << text;
+        previous = at;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EachReason, Stop, ::testing::Values(StopBy::Uninstall, StopBy::InstanceMutex, StopBy::HostDeath),
+                         [](const ::testing::TestParamInfo<StopBy>& param) {
+                             return std::string(param.param == StopBy::Uninstall       ? "Uninstall"
+                                                : param.param == StopBy::InstanceMutex ? "InstanceMutex"
+                                                                                       : "HostDeath");
+                         });
+
+TEST_F(EndToEnd, PresignalledUninstallEventEndsAfterOnePass)
+{
+    TRefHostOptions options;
+    options.bUninstallPreSignalled = true;
+    SetLogLevel(2);
+    const TCapturerRun run = RunToExit(options);
+    ASSERT_TRUE(run.bExited);
+    EXPECT_TRUE(run.bStartedCorrectly);
+    // Mutex opens: the start-up instance check, four access mutexes, and one per loop pass.
+    EXPECT_EQ(run.Count("TZYRMutex::TZYRMutex"), 6u) << ::testing::PrintToString(run.Texts());
+    EXPECT_EQ(run.Count(kRun + "pUninstallAllHooksEvent is signaled, exiting the process..."), 1u);
+    ExpectThreadStoppedAndJoined(run);
+}
+
+TEST(CapturerExecutable, IsAGuiProgramWithItsManifestEmbedded)
+{
+    const std::wstring path = CapturerPath();
+    HMODULE hImage = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(hImage, nullptr) << "error " << ::GetLastError();
+    HRSRC hResource = ::FindResourceW(hImage, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    ASSERT_NE(hResource, nullptr) << "no RT_MANIFEST resource 1";
+    const char* data = static_cast<const char*>(::LockResource(::LoadResource(hImage, hResource)));
+    ASSERT_NE(data, nullptr);
+    const std::string manifest(data, ::SizeofResource(hImage, hResource));
+    ::FreeLibrary(hImage);
+    for (const char* part : {"level=\"requireAdministrator\"", ">PerMonitorV2<", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}) {
+        EXPECT_NE(manifest.find(part), std::string::npos) << part;
+    }
+    // The subsystem field of the PE optional header.
+    TFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    char header[4096];
+    DWORD read = 0;
+    ASSERT_TRUE(::ReadFile(file.Get(), header, sizeof header, &read, nullptr));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(header);
+    ASSERT_LT(static_cast<DWORD>(dos->e_lfanew) + sizeof(IMAGE_NT_HEADERS64), read);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(header + dos->e_lfanew);
+    EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+}
+
+}  // namespace
