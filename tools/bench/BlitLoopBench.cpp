@@ -105,7 +105,7 @@ bool BlitLoop::Run(blitloop::BlitLoopResult* pResult, std::string* pFailure)
 
 bool BlitLoop::Frame(blitloop::BlitLoopResult* pResult, std::string* pFailure)
 {
-    scene::DeviceContext screen = scene::OpenDisplayDc();
+    TDeviceContext screen = scene::OpenDisplayDc();
     if (!screen) {
         *pFailure = Failure("CreateDC");
         return false;

@@ -2,52 +2,6 @@
 
 namespace scene {
 
-DeviceContext& DeviceContext::operator=(DeviceContext&& other) noexcept
-{
-    if (this != &other) {
-        Reset(other.hDc);
-        other.hDc = nullptr;
-    }
-    return *this;
-}
-
-void DeviceContext::Reset(HDC h)
-{
-    if (hDc != nullptr && hDc != h) {
-        ::DeleteDC(hDc);
-    }
-    hDc = h;
-}
-
-void GdiObject::Reset(HGDIOBJ h)
-{
-    if (hObject != nullptr && hObject != h) {
-        ::DeleteObject(hObject);
-    }
-    hObject = h;
-}
-
-bool SelectedObject::Select(HDC hDc, HGDIOBJ hObject)
-{
-    Reset();
-    HGDIOBJ hOld = ::SelectObject(hDc, hObject);
-    if (hOld == nullptr || hOld == HGDI_ERROR) {
-        return false;
-    }
-    hSelectedInto = hDc;
-    hPrevious = hOld;
-    return true;
-}
-
-void SelectedObject::Reset()
-{
-    if (hSelectedInto != nullptr) {
-        ::SelectObject(hSelectedInto, hPrevious);
-    }
-    hSelectedInto = nullptr;
-    hPrevious = nullptr;
-}
-
 bool Dib32::Create(int width, int height)
 {
     Reset();
@@ -67,7 +21,10 @@ bool Dib32::Create(int width, int height)
     if (dc) {
         bitmap.Reset(::CreateDIBSection(dc.Get(), &info, DIB_RGB_COLORS, &pPixels, nullptr, 0));
     }
-    if (!bitmap || pPixels == nullptr || !selection.Select(dc.Get(), bitmap.Get())) {
+    if (bitmap && pPixels != nullptr) {
+        selection = TSelectedObject(dc.Get(), bitmap.Get());
+    }
+    if (!bitmap || pPixels == nullptr || selection.Previous() == nullptr || selection.Previous() == HGDI_ERROR) {
         const DWORD dwError = ::GetLastError();
         Reset();
         ::SetLastError(dwError);
@@ -89,9 +46,9 @@ void Dib32::Reset()
     iHeight = 0;
 }
 
-DeviceContext OpenDisplayDc()
+TDeviceContext OpenDisplayDc()
 {
-    return DeviceContext(::CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr));
+    return TDeviceContext(::CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr));
 }
 
 bool PrimaryMonitorRect(RECT* pRect)
@@ -120,7 +77,7 @@ const char* GrabResultName(GrabResult result)
 GrabResult GrabScreen(const RECT& source, int dstW, int dstH, Dib32* pImage, DWORD* pError)
 {
     *pError = 0;
-    DeviceContext screen = OpenDisplayDc();
+    TDeviceContext screen = OpenDisplayDc();
     if (!screen) {
         *pError = ::GetLastError();
         return GrabResult::NoDisplayDc;

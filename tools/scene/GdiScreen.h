@@ -1,68 +1,16 @@
-// GDI owners and screen reads shared by the scene, its tests and the blit loop benchmark.
+// Screen reads shared by the scene, its tests and the blit loop benchmark.
 // Under Wine a screen read from a process's main thread costs about ten times what it costs from
 // any other thread (BitBlt of 1920x1080: 60-75 ms against about 7 ms), so callers that read the
 // screen repeatedly do it from a thread of their own.
 #pragma once
+
+#include "capturers/TGdiHandles.h"
 
 #include <windows.h>
 
 #include <cstdint>
 
 namespace scene {
-
-// A device context from CreateDCW or CreateCompatibleDC, deleted with DeleteDC.
-class DeviceContext {
-public:
-    DeviceContext() = default;
-    explicit DeviceContext(HDC h) : hDc(h) {}
-    ~DeviceContext() { Reset(); }
-    DeviceContext(DeviceContext&& other) noexcept : hDc(other.hDc) { other.hDc = nullptr; }
-    DeviceContext& operator=(DeviceContext&& other) noexcept;
-    DeviceContext(const DeviceContext&) = delete;
-    DeviceContext& operator=(const DeviceContext&) = delete;
-
-    HDC Get() const { return hDc; }
-    explicit operator bool() const { return hDc != nullptr; }
-    void Reset(HDC h = nullptr);
-
-private:
-    HDC hDc = nullptr;
-};
-
-// A GDI object (bitmap, brush, ...) deleted with DeleteObject; it must not be selected anywhere
-// by then.
-class GdiObject {
-public:
-    GdiObject() = default;
-    explicit GdiObject(HGDIOBJ h) : hObject(h) {}
-    ~GdiObject() { Reset(); }
-    GdiObject(const GdiObject&) = delete;
-    GdiObject& operator=(const GdiObject&) = delete;
-
-    HGDIOBJ Get() const { return hObject; }
-    explicit operator bool() const { return hObject != nullptr; }
-    void Reset(HGDIOBJ h = nullptr);
-
-private:
-    HGDIOBJ hObject = nullptr;
-};
-
-// Selects an object into a DC and puts the previous one back when reset or destroyed.
-class SelectedObject {
-public:
-    SelectedObject() = default;
-    ~SelectedObject() { Reset(); }
-    SelectedObject(const SelectedObject&) = delete;
-    SelectedObject& operator=(const SelectedObject&) = delete;
-
-    // False when SelectObject failed; nothing is selected then.
-    bool Select(HDC hDc, HGDIOBJ hObject);
-    void Reset();
-
-private:
-    HDC hSelectedInto = nullptr;
-    HGDIOBJ hPrevious = nullptr;
-};
 
 // A 32-bit top-down DIB section selected into a memory DC: row y starts at Bits() + y * Width().
 // Used by one thread at a time.
@@ -87,16 +35,16 @@ public:
 
 private:
     // Released in reverse order: the bitmap is deselected, then deleted, then the DC.
-    DeviceContext dc;
-    GdiObject bitmap;
-    SelectedObject selection;
+    TDeviceContext dc;
+    TGdiBitmap bitmap;
+    TSelectedObject selection;
     uint32_t* pBits = nullptr;
     int iWidth = 0;
     int iHeight = 0;
 };
 
 // The whole screen ("DISPLAY" driver); empty on failure (GetLastError tells why).
-DeviceContext OpenDisplayDc();
+TDeviceContext OpenDisplayDc();
 
 // The primary monitor's rectangle in screen coordinates; false when there is none.
 bool PrimaryMonitorRect(RECT* pRect);

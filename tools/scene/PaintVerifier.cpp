@@ -117,7 +117,7 @@ bool PaintVerifier::SamplesMatch(uint32_t generation, uint32_t attempt) const
 {
     const int width = area.right - area.left;
     const int height = area.bottom - area.top;
-    DeviceContext screen = OpenDisplayDc();
+    TDeviceContext screen = OpenDisplayDc();
     Dib32 sample;
     if (!screen || !sample.Create(1, 1)) {
         return false;
