@@ -3,13 +3,13 @@
 // slower) of what a GDI capturer must do per frame and nothing else: open the display DC, BitBlt
 // (or HALFTONE StretchBlt) into a 32-bit DIB section, copy every row out, delete the DC.
 // Options and output: BlitLoopOptions.h (--help prints them).
+#include "CommandLineArguments.h"
 #include "BlitLoopOptions.h"
 #include "GdiScreen.h"
 
 #include "ipc/THandle.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <cstdio>
 #include <cstring>
@@ -145,22 +145,11 @@ void BlitLoop::CopyRows()
     }
 }
 
-std::vector<std::wstring> Arguments()
-{
-    int count = 0;
-    TLocalMemory<LPWSTR*> argv(::CommandLineToArgvW(::GetCommandLineW(), &count));
-    std::vector<std::wstring> args;
-    for (int i = 1; argv.Get() != nullptr && i < count; ++i) {
-        args.emplace_back(argv.Get()[i]);
-    }
-    return args;
-}
-
 }  // namespace
 
 int main()
 {
-    const std::vector<std::wstring> args = Arguments();
+    const std::vector<std::wstring> args = toolargs::CommandLineArguments();
     if (args.size() == 1 && (args[0] == L"--help" || args[0] == L"-h")) {
         std::fputs(blitloop::BlitLoopUsage(), stdout);
         return kExitOk;

@@ -1,5 +1,7 @@
 #include "BlitLoopOptions.h"
 
+#include "OptionPairs.h"
+
 #include <cstdio>
 #include <set>
 
@@ -67,24 +69,11 @@ bool ParseBlitLoopArguments(const std::vector<std::wstring>& args, BlitLoopOptio
 {
     const std::set<std::wstring> known = {L"--size", L"--seconds", L"--frames", L"--stretch"};
     std::set<std::wstring> seen;
-    for (size_t i = 0; i < args.size(); i += 2) {
-        const std::wstring& option = args[i];
-        if (known.count(option) == 0) {
-            *pError = L"unknown option '" + option + L"'";
-            return false;
-        }
-        if (!seen.insert(option).second) {
-            *pError = option + L" given twice";
-            return false;
-        }
-        if (i + 1 >= args.size()) {
-            *pError = option + L" needs a value";
-            return false;
-        }
-        if (!ApplyOption(option, args[i + 1], pOptions)) {
-            *pError = L"bad value '" + args[i + 1] + L"' for " + option;
-            return false;
-        }
+    if (!toolargs::ParseOptionPairs(
+            args, known, [pOptions](const std::wstring& option, const std::wstring& value) {
+                return ApplyOption(option, value, pOptions);
+            }, &seen, pError)) {
+        return false;
     }
     if (seen.count(L"--frames") != 0 && seen.count(L"--seconds") == 0) {
         pOptions->seconds = 0;

@@ -1,4 +1,5 @@
 // ZYRLogServer.exe: a log server on the command line (LogServerUsage() has the details).
+#include "CommandLineArguments.h"
 #include "LogServerOptions.h"
 #include "TLogServer.h"
 #include "ipc/PermissiveSecurity.h"
@@ -7,7 +8,6 @@
 
 #include <fcntl.h>
 #include <io.h>
-#include <shellapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -168,24 +168,13 @@ int Run(const TLogServerOptions& options)
     return 0;
 }
 
-std::vector<std::wstring> Arguments()
-{
-    int argc = 0;
-    TLocalMemory<LPWSTR*> argv(::CommandLineToArgvW(::GetCommandLineW(), &argc));
-    std::vector<std::wstring> args;
-    for (int i = 1; argv.Get() != nullptr && i < argc; ++i) {
-        args.emplace_back(argv.Get()[i]);
-    }
-    return args;
-}
-
 }  // namespace
 
 int main()
 {
     TLogServerOptions options;
     std::wstring error;
-    switch (ParseLogServerOptions(Arguments(), options, &error)) {
+    switch (ParseLogServerOptions(toolargs::CommandLineArguments(), options, &error)) {
     case TParseResult::Help:
         std::fputs(LogServerUsage(), stdout);
         return 0;

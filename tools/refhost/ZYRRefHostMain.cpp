@@ -1,27 +1,16 @@
 // ZYRRefHost.exe: the reference host on the command line (see RefHostCommandLine.h for the
 // options and RefHostSession.h for the output).
+#include "CommandLineArguments.h"
 #include "RefHostCommandLine.h"
 #include "RefHostSession.h"
 
 #include <fcntl.h>
 #include <io.h>
-#include <shellapi.h>
 
 #include <cstdio>
 #include <iostream>
 
 namespace {
-
-std::vector<std::wstring> Arguments()
-{
-    int count = 0;
-    TLocalMemory<LPWSTR*> argv(::CommandLineToArgvW(::GetCommandLineW(), &count));
-    std::vector<std::wstring> args;
-    for (int i = 1; argv.Get() != nullptr && i < count; ++i) {
-        args.emplace_back(argv.Get()[i]);
-    }
-    return args;
-}
 
 // Frames on standard output: binary mode, or the C runtime would turn every 0x0A into 0x0D 0x0A.
 // Flushed per frame so an encoder reading the pipe gets each frame at once.
@@ -39,7 +28,7 @@ int main()
 {
     TRefHostCommand command;
     std::wstring error;
-    switch (ParseRefHostArguments(Arguments(), &command, &error)) {
+    switch (ParseRefHostArguments(toolargs::CommandLineArguments(), &command, &error)) {
     case TRefHostParseResult::Help:
         std::cout << RefHostUsage();
         return 0;

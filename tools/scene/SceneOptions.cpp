@@ -1,5 +1,7 @@
 #include "SceneOptions.h"
 
+#include "OptionPairs.h"
+
 #include <cstdint>
 #include <set>
 
@@ -76,37 +78,17 @@ bool ApplyOption(const std::wstring& option, const std::wstring& value, SceneOpt
     return !value.empty();
 }
 
-bool IsKnownOption(const std::wstring& option)
-{
-    return option == L"--pattern" || option == L"--parent" || option == L"--ready-event" ||
-           option == L"--next-event" || option == L"--quit-event" || option == L"--pointer";
-}
-
 }  // namespace
 
 bool ParseSceneArguments(const std::vector<std::wstring>& args, SceneOptions* pOptions, std::wstring* pError)
 {
+    const std::set<std::wstring> known = {L"--pattern",    L"--parent",     L"--ready-event",
+                                          L"--next-event", L"--quit-event", L"--pointer"};
     std::set<std::wstring> seen;
-    for (size_t i = 0; i < args.size(); i += 2) {
-        const std::wstring& option = args[i];
-        if (!IsKnownOption(option)) {
-            *pError = L"unknown option '" + option + L"'";
-            return false;
-        }
-        if (!seen.insert(option).second) {
-            *pError = option + L" given twice";
-            return false;
-        }
-        if (i + 1 >= args.size()) {
-            *pError = option + L" needs a value";
-            return false;
-        }
-        if (!ApplyOption(option, args[i + 1], pOptions)) {
-            *pError = L"bad value '" + args[i + 1] + L"' for " + option;
-            return false;
-        }
-    }
-    return true;
+    return toolargs::ParseOptionPairs(
+        args, known, [pOptions](const std::wstring& option, const std::wstring& value) {
+            return ApplyOption(option, value, pOptions);
+        }, &seen, pError);
 }
 
 const wchar_t* SceneUsage()
