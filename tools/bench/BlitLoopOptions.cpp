@@ -1,6 +1,6 @@
 #include "BlitLoopOptions.h"
 
-#include "OptionPairs.h"
+#include "ToolOptions.h"
 
 #include <cstdio>
 #include <set>
@@ -15,20 +15,11 @@ constexpr uint64_t kMaxFrames = 10000000;
 // Whole-string decimal from 1 to `maximum`.
 bool ParseCount(const std::wstring& text, uint64_t maximum, uint64_t* pValue)
 {
-    if (text.empty() || text.size() > 9) {
+    int64_t value = 0;
+    if (!toolargs::ParseInRange(text, 1, static_cast<int64_t>(maximum), &value)) {
         return false;
     }
-    uint64_t value = 0;
-    for (wchar_t c : text) {
-        if (c < L'0' || c > L'9') {
-            return false;
-        }
-        value = value * 10 + static_cast<uint64_t>(c - L'0');
-    }
-    if (value < 1 || value > maximum) {
-        return false;
-    }
-    *pValue = value;
+    *pValue = static_cast<uint64_t>(value);
     return true;
 }
 

@@ -1,5 +1,7 @@
 #include "LogServerOptions.h"
 
+#include "ToolOptions.h"
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -40,20 +42,15 @@ const char kUsage[] =
     "last time and the directory entry removed.\n"
     "Exit codes: 0 clean stop, 1 the server could not start (reason on stderr), 2 bad arguments.\n";
 
-// Whole decimal number without sign, at most `max`.
+// Whole decimal number from 0 to `max`.
 bool ParseUnsigned(const std::wstring& text, uint64_t max, uint64_t& value)
 {
-    if (text.empty() || text.size() > 10) {
+    int64_t parsed = 0;
+    if (!toolargs::ParseInRange(text, 0, static_cast<int64_t>(max), &parsed)) {
         return false;
     }
-    value = 0;
-    for (const wchar_t c : text) {
-        if (c < L'0' || c > L'9') {
-            return false;
-        }
-        value = value * 10 + static_cast<uint64_t>(c - L'0');
-    }
-    return value <= max;
+    value = static_cast<uint64_t>(parsed);
+    return true;
 }
 
 bool ParseModule(const std::wstring& text, zyrlog::TDirectoryModule& module)

@@ -1,31 +1,13 @@
 #include "RefHostCommandLine.h"
 
+#include "ToolOptions.h"
+
 #include <limits>
 
 namespace {
 
-// Whole-string decimal with an optional minus sign; 18 digits at most, so no overflow.
-bool ParseInteger(const std::wstring& text, int64_t* pValue)
-{
-    size_t i = (!text.empty() && text[0] == L'-') ? 1 : 0;
-    if (i == text.size() || text.size() - i > 18) {
-        return false;
-    }
-    int64_t value = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < L'0' || text[i] > L'9') {
-            return false;
-        }
-        value = value * 10 + (text[i] - L'0');
-    }
-    *pValue = text[0] == L'-' ? -value : value;
-    return true;
-}
-
-bool ParseInRange(const std::wstring& text, int64_t minimum, int64_t maximum, int64_t* pValue)
-{
-    return ParseInteger(text, pValue) && *pValue >= minimum && *pValue <= maximum;
-}
+using toolargs::ParseInRange;
+using toolargs::ParseInteger;
 
 bool ParseMilliseconds(const std::wstring& text, uint32_t* pMs)
 {

@@ -1,6 +1,6 @@
 #include "SceneOptions.h"
 
-#include "OptionPairs.h"
+#include "ToolOptions.h"
 
 #include <cstdint>
 #include <set>
@@ -11,17 +11,8 @@ namespace {
 // Decimal digits only, 1 to 4294967295.
 bool ParseProcessId(const std::wstring& text, uint32_t* pId)
 {
-    if (text.empty() || text.size() > 10) {
-        return false;
-    }
-    uint64_t value = 0;
-    for (wchar_t c : text) {
-        if (c < L'0' || c > L'9') {
-            return false;
-        }
-        value = value * 10 + static_cast<uint64_t>(c - L'0');
-    }
-    if (value == 0 || value > 0xFFFFFFFFull) {
+    int64_t value = 0;
+    if (!toolargs::ParseInRange(text, 1, 0xFFFFFFFFll, &value)) {
         return false;
     }
     *pId = static_cast<uint32_t>(value);
@@ -31,19 +22,8 @@ bool ParseProcessId(const std::wstring& text, uint32_t* pId)
 // Decimal with an optional minus sign, within int32_t.
 bool ParseCoordinate(const std::wstring& text, int32_t* pValue)
 {
-    const size_t start = !text.empty() && text[0] == L'-' ? 1 : 0;
-    if (text.size() == start || text.size() - start > 10) {
-        return false;
-    }
     int64_t value = 0;
-    for (size_t i = start; i < text.size(); ++i) {
-        if (text[i] < L'0' || text[i] > L'9') {
-            return false;
-        }
-        value = value * 10 + (text[i] - L'0');
-    }
-    value = start == 1 ? -value : value;
-    if (value < INT32_MIN || value > INT32_MAX) {
+    if (!toolargs::ParseInRange(text, INT32_MIN, INT32_MAX, &value)) {
         return false;
     }
     *pValue = static_cast<int32_t>(value);
