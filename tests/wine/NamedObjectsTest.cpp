@@ -268,8 +268,8 @@ TEST_F(SharedFrameBuffer, CapacityIsComparedAsAreasAndARefusalClearsTheSlots)
     EXPECT_EQ(Header()->iImageWidth, 0);
     EXPECT_EQ(Header()->iImageHeight, 0);
     EXPECT_EQ(Header()->bLayoutValid, 0);
-    EXPECT_TRUE(std::all_of(Header()->bFrameReady, Header()->bFrameReady + 12, [](uint8_t b) { return b == 0; }))
-        << "ready and requested flags";
+    const auto cleared = [](const uint8_t* flags) { return std::all_of(flags, flags + 6, [](uint8_t b) { return b == 0; }); };
+    EXPECT_TRUE(cleared(Header()->bFrameReady) && cleared(Header()->bFrameRequested));
     const std::vector<TLoggedLine> lines = LinesSince(mark);
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
                             [](const TLoggedLine& l) { return l.strText == kTooLarge && l.ui32Type == 1; }));
