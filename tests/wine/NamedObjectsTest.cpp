@@ -212,10 +212,8 @@ TEST_F(SharedFrameBuffer, NewSizeMapsTheWholeLayoutClearsReadyFlagsAndKeepsReque
 
     EXPECT_EQ(Header()->iImageWidth, 1280);
     EXPECT_EQ(Header()->iImageHeight, 720);
-    EXPECT_EQ(Header()->ui32FrameImageStride, 5120u);
     const uint32_t total = Header()->ui32TotalSize;
     EXPECT_EQ(frameBuffer.ViewSize(), total);
-    EXPECT_EQ(Header()->ui32FrameImageOffsets[5] + 720u * 5120u + 835200u + 1048576u, total) << "no HUD, no webcam";
     reinterpret_cast<uint8_t*>(Header())[total - 1] = 0xA5;
     EXPECT_EQ(reinterpret_cast<uint8_t*>(hostView)[total - 1], 0xA5) << "the view's last byte is the section's";
     EXPECT_TRUE(std::all_of(Header()->bFrameReady, Header()->bFrameReady + 6, [](uint8_t b) { return b == 0; }));
