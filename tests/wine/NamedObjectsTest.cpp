@@ -100,16 +100,14 @@ TEST(ZYRMutexLock, ReleasesWhatItTookAndTriesTheReleaseEvenAfterATimeOut)
     ::SetEvent(hRelease.Get());
     holder.join();
     EXPECT_EQ(mutex.use_count(), 1) << "the lock drops its reference";
-    const std::vector<std::string> expected = {
-        "TZYRMutexLock::TZYRMutexLock", "TZYRMutexLock::Lock", "TZYRMutexLock::Lock exit",
-        "TZYRMutexLock::TZYRMutexLock exit", "TZYRMutexLock::~TZYRMutexLock", "TZYRMutexLock::Unlock", kError288,
-        "TZYRMutexLock::Unlock exit", "TZYRMutexLock::~TZYRMutexLock exit"};
-    std::vector<std::string> texts;
+    // Its one failure line: the release of the mutex it never got.
+    std::vector<std::string> failures;
     for (const TLoggedLine& line : LinesSince(mark)) {
-        texts.push_back(line.strText);
-        EXPECT_EQ(line.ui32Type, line.strText == kError288 ? 2u : 0u) << line.strText;
+        if (line.ui32Type != 0) {
+            failures.push_back(std::to_string(line.ui32Type) + " " + line.strText);
+        }
     }
-    EXPECT_EQ(texts, expected);
+    EXPECT_EQ(failures, std::vector<std::string>{"2 " + kError288});
 }
 
 TEST(ZYREvent, FailedOpenLogsAtItsLevelAndLeavesANullHandle)
@@ -130,17 +128,13 @@ TEST(ZYREvent, FailedOpenLogsAtItsLevelAndLeavesANullHandle)
     }
 }
 
-TEST(ZYREvent, SignalsAcrossOpensSilentlyAndSetNeedsTheModifyRight)
+TEST(ZYREvent, TimeOutIsSilentAndSetWithoutTheModifyRightLogsItsError)
 {
     const std::wstring name = UniqueName(L"zyr-event");
     TZYREvent created(nullptr, false, false, name.c_str());
-    TZYREvent opened(SYNCHRONIZE | EVENT_MODIFY_STATE, name.c_str());
     TZYREvent syncOnly(SYNCHRONIZE, name.c_str());
     const size_t mark = LogMark();
-    EXPECT_FALSE(opened.WaitForSingleObject(0)) << "a time-out is false, without a line";
-    EXPECT_TRUE(created.SetEvent());
-    EXPECT_TRUE(opened.WaitForSingleObject(5000));
-    EXPECT_FALSE(opened.WaitForSingleObject(0)) << "auto-reset";
+    EXPECT_FALSE(syncOnly.WaitForSingleObject(0));
     EXPECT_FALSE(syncOnly.SetEvent());
     EXPECT_EQ(TextsSince(mark), std::vector<std::string>{"TZYREvent::SetEvent SetEvent error 5"});
 }
