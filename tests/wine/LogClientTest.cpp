@@ -1,235 +1,194 @@
-// The log client against a real ring and directory: records byte for byte, level gating,
-// writers-stopped, wrap-around, the strict free-space rule, buffer growth, and the objects the
-// client creates when no server did.
-#include "LogClientSupport.h"
-
+// The log client against a real log server's ring and directory: records as the server reads them
+// (stop-seen included), level gating, wrap-around and the strict free-space rule, buffer growth, the objects
+// the client creates when no server did, and two threads writing at once.
+#include "TLogServer.h"
 #include "log/LogDirectory.h"
+#include "log/LogFormat.h"
+#include "log/TLogClient.h"
 
-#include <algorithm>
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdarg>
 #include <cstring>
-#include <string>
-#include <vector>
+#include <functional>
+#include <map>
+#include <memory>
+#include <thread>
+#include <type_traits>
 
-using namespace logtest;
+using zyrlog::LoadU32;
 using zyrlog::TRecordType;
 
 namespace {
 
-const uint8_t* RingData(const TLogServer& server)
+const wchar_t kModulePath[] = L"C:\\Apps\\Tool\\capturer.exe";
+constexpr uint32_t kModuleId = 7;
+
+// The client's va_list entry points, narrow or wide by the format's character type.
+template <class Char>
+void Write(TLogClient& client, TRecordType type, uint8_t level, const Char* format, ...)
 {
-    return server.RingControl() + zyrlog::kRingControlSize;
+    va_list args;
+    va_start(args, format);
+    if constexpr (std::is_same_v<Char, wchar_t>) {
+        client.WriteWide(type, format, args);
+    } else {
+        client.Write(type, level, format, args);
+    }
+    va_end(args);
 }
 
-TEST_F(LogClientFixture, NarrowRecordIsByteExact)
+// Object names of this test alone.
+TLogObjectNames UniqueNames()
 {
-    StartServer();
-    auto client = MakeClient();
-    EXPECT_EQ(client->ModuleId(), kModuleId);
-    const uint32_t at = WriteOffset(server);
-    const uint64_t before = NowMs();
-    Narrow(*client, TRecordType::Warning, 0, "%s", "abc");
-    const uint64_t after = NowMs();
-
-    ASSERT_EQ(WriteOffset(server), at + 38);
-    const uint8_t* r = RingData(server) + at;
-    EXPECT_EQ(zyrlog::LoadU32(r + 0), 38u);
-    EXPECT_EQ(zyrlog::LoadU32(r + 4), 1u);
-    EXPECT_EQ(zyrlog::LoadU32(r + 8), ::GetCurrentProcessId());
-    EXPECT_EQ(zyrlog::LoadU32(r + 12), kModuleId);
-    EXPECT_EQ(zyrlog::LoadU32(r + 16), ::GetCurrentThreadId());
-    const uint64_t stamp = zyrlog::LoadU64(r + 20);
-    EXPECT_GE(stamp, before);
-    EXPECT_LE(stamp, after);
-    EXPECT_EQ(r[28], 0);
-    EXPECT_EQ(zyrlog::LoadU32(r + 29), 4u);
-    EXPECT_EQ(std::memcmp(r + 33, "abc\0", 4), 0);
-
-    const auto records = Drain();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].record.strText, "abc");
-    EXPECT_EQ(ReadOffset(server), WriteOffset(server));
+    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    return TLogObjectNames::WithPrefix(L"zyrtest-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                                       std::wstring(test.begin(), test.end()) + L" ");
 }
 
-TEST_F(LogClientFixture, WideRecordsAndThreadMarker)
-{
-    StartServer();
-    auto client = MakeClient();
-    const uint32_t at = WriteOffset(server);
-    // Wide formats follow the Windows runtime: %s is wide, %S narrow.
-    Wide(*client, TRecordType::InfoWide, L"%s|%S|%d", L"abc", "nar", 42);
-    client->WriteThreadStart(L"CaptureScreenThread");
+// A server of its own per test, whose entry covers kModulePath.
+class LogClient : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        TLogServerConfig config;
+        config.names = names;
+        config.wsDirectoryPrefix = L"c:\\apps\\";  // case differs from the module path on purpose
+        config.wsLogName = L"unit";
+        config.modules = {{3, u"C:\\Apps\\Tool\\other.exe"}, {kModuleId, u"c:\\apps\\tool\\CAPTURER.EXE"}};
+        std::wstring error;
+        ASSERT_TRUE(server.Start(config, &error));
+        client = std::make_unique<TLogClient>(names, kModulePath);
+    }
+    uint32_t Offset(size_t at) const { return LoadU32(server.RingControl() + at); }
+    std::vector<TLogRecord> Drain()
+    {
+        std::vector<TLogRecord> records;
+        server.DrainOnce(records);
+        return records;
+    }
+    std::vector<std::string> DrainTexts()
+    {
+        std::vector<std::string> texts;
+        for (const TLogRecord& record : Drain()) {
+            texts.push_back(record.bMalformed ? "malformed" : record.record.strText);
+        }
+        return texts;
+    }
 
-    const uint8_t* r = RingData(server) + at;
-    const std::wstring expected = L"abc|nar|42";
-    const uint32_t length = static_cast<uint32_t>((expected.size() + 1) * 2);
-    EXPECT_EQ(zyrlog::LoadU32(r + 0), 35u + length);
-    EXPECT_EQ(zyrlog::LoadU32(r + 4), 3u);
-    EXPECT_EQ(zyrlog::LoadU32(r + 29), length);
-    EXPECT_EQ(std::memcmp(r + 33, expected.c_str(), length), 0);
+    TLogObjectNames names = UniqueNames();
+    TLogServer server;
+    std::unique_ptr<TLogClient> client;
+};
 
-    const auto records = Drain();
-    ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[0].record.strText, "abc|nar|42");
-    EXPECT_EQ(records[1].record.fields.ui32Type, 6u);
-    EXPECT_EQ(records[1].record.strText, "CaptureScreenThread");
-    EXPECT_EQ(records[1].record.ui32TextLength, 40u);
-}
-
-TEST_F(LogClientFixture, NarrowFormatTakesWideStringsWithCapitalS)
-{
-    StartServer();
-    auto client = MakeClient();
-    Narrow(*client, TRecordType::Info, 0, "%s name '%S' error %d", "A::B", L"wide name", 2);
-    const auto records = Drain();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].record.strText, "A::B name 'wide name' error 2");
-}
-
-TEST_F(LogClientFixture, LevelByteGatesDetailAndVerbose)
+// The server's decoder checks size, header, text, terminator and trailing zero byte(s) exactly.
+TEST_F(LogClient, RecordsAreExactAsTheServerReadsThemWithStickyStopSeenAndKeepTheLastError)
 {
     struct Case {
-        const char* name;
-        uint8_t serverLevel;
-        bool infoWritten;
-        bool detailWritten;
-        bool verboseWritten;
+        std::function<void()> write;
+        uint32_t type;
+        std::string text;
+        uint32_t size;
+        uint8_t stopSeen;
     };
     const Case cases[] = {
-        {"level 0", 0, true, false, false},
-        {"level 1", 1, true, true, false},
-        {"level 2", 2, true, true, true},
+        {[&] { Write(*client, TRecordType::Warning, 0, "%s", "abc"); }, 1, "abc", 38, 0},
+        {[&] { Write(*client, TRecordType::Info, 0, "%s '%S' %d", "A::B", L"wide", 2); }, 0, "A::B 'wide' 2", 48, 0},
+        {[&] { Write(*client, TRecordType::InfoWide, 0, L"%s|%S|%d", L"abc", "nar", 42); }, 3, "abc|nar|42", 57, 0},
+        {[&] { client->WriteThreadStart(L"CaptureScreenThread"); }, 6, "CaptureScreenThread", 75, 0},
+        // A stopped ring takes nothing; the next record says the stop was seen, and so do later ones.
+        {[&] {
+             server.SetWritersStopped(true);
+             Write(*client, TRecordType::Info, 0, "while stopped");
+             server.SetWritersStopped(false);
+             Write(*client, TRecordType::Info, 0, "after");
+         },
+         0, "after", 40, 1},
+        {[&] { Write(*client, TRecordType::Info, 0, "later"); }, 0, "later", 40, 1},
     };
-    StartServer();
-    auto client = MakeClient();
-    Narrow(*client, TRecordType::Info, 0, "connect");
-    Drain();
+    EXPECT_EQ(client->ModuleId(), kModuleId);
+    const auto nowMs = [] {
+        LARGE_INTEGER counter{}, frequency{};
+        ::QueryPerformanceCounter(&counter);
+        ::QueryPerformanceFrequency(&frequency);
+        return zyrlog::CounterToMilliseconds(counter.QuadPart, frequency.QuadPart);
+    };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        server.SetLevel(c.serverLevel);
-        Narrow(*client, TRecordType::Info, 0, "info");
-        Narrow(*client, TRecordType::Info, 1, "detail");
-        Narrow(*client, TRecordType::Info, 2, "verbose");
-        std::vector<std::string> texts;
-        for (const auto& record : Drain()) {
-            texts.push_back(record.record.strText);
-        }
-        auto has = [&texts](const char* text) { return std::find(texts.begin(), texts.end(), text) != texts.end(); };
-        EXPECT_EQ(has("info"), c.infoWritten);
-        EXPECT_EQ(has("detail"), c.detailWritten);
-        EXPECT_EQ(has("verbose"), c.verboseWritten);
+        SCOPED_TRACE(c.text);
+        const uint32_t at = Offset(zyrlog::kRingWriteOffset);
+        const uint64_t before = nowMs();
+        ::SetLastError(1234);
+        c.write();
+        EXPECT_EQ(::GetLastError(), 1234u);
+        EXPECT_EQ(Offset(zyrlog::kRingWriteOffset), at + c.size);
+        const std::vector<TLogRecord> records = Drain();
+        ASSERT_EQ(records.size(), 1u);
+        ASSERT_FALSE(records[0].bMalformed);
+        const zyrlog::TDecodedRecord& r = records[0].record;
+        EXPECT_EQ(r.fields.ui32Type, c.type);
+        EXPECT_EQ(r.fields.ui32ProcessId, ::GetCurrentProcessId());
+        EXPECT_EQ(r.fields.ui32ModuleId, kModuleId);
+        EXPECT_EQ(r.fields.ui32ThreadId, ::GetCurrentThreadId());
+        EXPECT_GE(r.fields.ui64Timestamp, before);
+        EXPECT_LE(r.fields.ui64Timestamp, nowMs());
+        EXPECT_EQ(r.fields.bStopSeen, c.stopSeen);
+        EXPECT_EQ(r.strText, c.text);
     }
 }
 
-TEST_F(LogClientFixture, VerboseBeforeConnectionDoesNotConnect)
+TEST_F(LogClient, LevelByteGatesDetailAndVerbose)
 {
-    StartServer(2);
-    auto client = MakeClient();
-    Narrow(*client, TRecordType::Info, 2, "verbose first");
-    EXPECT_FALSE(client->IsConnected());
-    Narrow(*client, TRecordType::Info, 0, "info");
-    EXPECT_TRUE(client->IsConnected());
-    EXPECT_EQ(client->LogName(), L"unit");
-    const auto records = Drain();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].record.strText, "info");
+    server.SetLevel(2);
+    Write(*client, TRecordType::Info, 2, "verbose first");
+    EXPECT_FALSE(client->IsConnected()) << "verbose lines alone never connect";
+    const std::vector<std::string> lines = {"info", "detail", "verbose"};
+    for (uint8_t level = 0; level <= 2; ++level) {
+        server.SetLevel(level);
+        for (uint8_t lineLevel = 0; lineLevel <= 2; ++lineLevel) {
+            Write(*client, TRecordType::Info, lineLevel, "%s", lines[lineLevel].c_str());
+        }
+        EXPECT_EQ(DrainTexts(), std::vector<std::string>(lines.begin(), lines.begin() + level + 1)) << int{level};
+    }
 }
 
-TEST_F(LogClientFixture, StopSeenIsStickyAndStoppedWritersDropRecords)
+TEST_F(LogClient, RecordsWrapAtTheRingEndAndNeedMoreThanTheirSizeFree)
 {
-    StartServer();
-    auto client = MakeClient();
-    Narrow(*client, TRecordType::Info, 0, "before");
-    server.SetWritersStopped(true);
-    const uint32_t at = WriteOffset(server);
-    Narrow(*client, TRecordType::Info, 0, "while stopped");
-    EXPECT_EQ(WriteOffset(server), at) << "a stopped ring takes nothing";
-    EXPECT_TRUE(client->HasSeenStop());
-    server.SetWritersStopped(false);
-    Narrow(*client, TRecordType::Info, 0, "after");
-    Narrow(*client, TRecordType::Info, 0, "later");
-
-    const auto records = Drain();
-    ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(records[0].record.strText, "before");
-    EXPECT_EQ(records[0].record.fields.bStopSeen, 0);
-    EXPECT_EQ(records[1].record.strText, "after");
-    EXPECT_EQ(records[1].record.fields.bStopSeen, 1);
-    EXPECT_EQ(records[2].record.fields.bStopSeen, 1);
-}
-
-TEST_F(LogClientFixture, RecordSplitsAtTheEndOfTheRing)
-{
-    StartServer();
-    const uint32_t start = zyrlog::kRingCapacity - 20;
-    PlaceOffsets(server, start, start);
-    auto client = MakeClient();
-    Narrow(*client, TRecordType::Info, 0, "%s", "abc");  // 38 bytes: 20 at the end, 18 at the start
-
-    EXPECT_EQ(WriteOffset(server), 18u);
-    const uint8_t* ring = RingData(server);
-    EXPECT_EQ(zyrlog::LoadU32(ring + start), 38u);
-    EXPECT_EQ(std::memcmp(ring + 13, "abc\0", 4), 0) << "text continues at ring offset 0";
-    const auto records = Drain();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_FALSE(records[0].bMalformed);
-    EXPECT_EQ(records[0].record.strText, "abc");
-    EXPECT_EQ(ReadOffset(server), 18u);
-}
-
-TEST_F(LogClientFixture, RecordEndingExactlyAtTheRingEndWrapsTheOffsetToZero)
-{
-    StartServer();
-    const uint32_t start = zyrlog::kRingCapacity - 38;
-    PlaceOffsets(server, start, start);
-    auto client = MakeClient();
-    Narrow(*client, TRecordType::Info, 0, "%s", "abc");
-    EXPECT_EQ(WriteOffset(server), 0u);
-}
-
-TEST_F(LogClientFixture, RecordAsLargeAsTheFreeSpaceIsDropped)
-{
-    StartServer();
-    auto client = MakeClient();
-    Narrow(*client, TRecordType::Info, 0, "connect");
+    struct Case {
+        const char* name;
+        uint32_t read, write, writeAfter;
+    };
+    const uint32_t end = zyrlog::kRingCapacity;
+    const Case cases[] = {
+        {"38-byte record split 20 + 18", end - 20, end - 20, 18},
+        {"record ending at the ring end", end - 38, end - 38, 0},
+        {"free space exactly 38 bytes: dropped", 1038, 1000, 1000},
+        {"one byte more: written", 1039, 1000, 1038},
+    };
+    Write(*client, TRecordType::Info, 0, "connect");
     Drain();
-    const uint32_t write = 1000;
-    PlaceOffsets(server, write + 38, write);  // free space: exactly 38 bytes
-    Narrow(*client, TRecordType::Info, 0, "%s", "abc");
-    EXPECT_EQ(WriteOffset(server), write);
-    PlaceOffsets(server, write + 39, write);  // one byte more: it fits
-    Narrow(*client, TRecordType::Info, 0, "%s", "abc");
-    EXPECT_EQ(WriteOffset(server), write + 38);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        zyrlog::StoreU32(server.RingControl() + zyrlog::kRingReadOffset, c.read);
+        zyrlog::StoreU32(server.RingControl() + zyrlog::kRingWriteOffset, c.write);
+        Write(*client, TRecordType::Info, 0, "%s", "abc");
+        EXPECT_EQ(Offset(zyrlog::kRingWriteOffset), c.writeAfter);
+        if (c.read == c.write) {
+            EXPECT_EQ(DrainTexts(), std::vector<std::string>{"abc"});
+        }
+    }
 }
 
-TEST_F(LogClientFixture, BuffersGrowInWholeSteps)
+TEST_F(LogClient, BuffersGrowInWholeStepsAndNeverTruncate)
 {
-    StartServer();
-    auto client = MakeClient();
-    Narrow(*client, TRecordType::Info, 0, "short");
-    EXPECT_EQ(client->FormatBufferCapacity(), 102400u);
-    EXPECT_EQ(client->RecordBufferCapacity(), 102400u);
     const std::string line(102399, 'x');
-    Narrow(*client, TRecordType::Info, 0, "%s", line.c_str());
-    EXPECT_EQ(client->FormatBufferCapacity(), 204800u);
-    EXPECT_EQ(client->RecordBufferCapacity(), 204800u);
-    Narrow(*client, TRecordType::Info, 0, "short again");
-    EXPECT_EQ(client->FormatBufferCapacity(), 204800u) << "buffers never shrink";
-
-    const auto records = Drain();
-    ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(records[1].record.strText, line) << "lines are never truncated";
-}
-
-TEST_F(LogClientFixture, LogCallsKeepTheLastError)
-{
-    StartServer();
-    auto client = MakeClient();
-    ::SetLastError(1234);
-    Narrow(*client, TRecordType::Error, 0, "%s", "x");
-    EXPECT_EQ(::GetLastError(), 1234u);
-    ::SetLastError(87);
-    Wide(*client, TRecordType::InfoWide, L"%s", L"y");
-    EXPECT_EQ(::GetLastError(), 87u);
+    for (const auto& [text, capacity] : {std::pair<std::string, size_t>{"short", 102400}, {line, 204800}, {"short", 204800}}) {
+        Write(*client, TRecordType::Info, 0, "%s", text.c_str());
+        EXPECT_EQ(client->FormatBufferCapacity(), capacity);
+        EXPECT_EQ(client->RecordBufferCapacity(), capacity);
+    }
+    EXPECT_EQ(DrainTexts(), (std::vector<std::string>{"short", line, "short"}));
 }
 
 TEST(LogClientWithoutServer, CreatesTheDirectoryAndThePerLogObjects)
@@ -237,56 +196,65 @@ TEST(LogClientWithoutServer, CreatesTheDirectoryAndThePerLogObjects)
     const TLogObjectNames names = UniqueNames();
     TLogClient client(names, kModulePath);
     TKernelHandle directory(::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, names.wsDirectoryMapping.c_str()));
-    ASSERT_TRUE(directory) << "the client creates the directory";
-    TMappedView view(::MapViewOfFile(directory.Get(), FILE_MAP_ALL_ACCESS, 0, 0, zyrlog::kDirectoryViewSize),
-                     zyrlog::kDirectoryViewSize);
+    ASSERT_TRUE(directory);
+    TMappedView view(::MapViewOfFile(directory.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0), zyrlog::kDirectoryViewSize);
     ASSERT_TRUE(view);
-    EXPECT_EQ(zyrlog::LoadU32(view.Bytes()), 0u);
-    Narrow(client, TRecordType::Info, 0, "lost: no entry yet");
-    EXPECT_FALSE(client.IsConnected());
+    EXPECT_EQ(LoadU32(view.Bytes()), 0u) << "an empty directory";
 
-    // Register an entry by hand, as a server that never creates the ring would.
+    // An entry registered by hand, as by a server that never creates the ring.
     const zyrlog::TDirectoryModule module{kModuleId, u"C:\\Apps\\Tool\\capturer.exe"};
     const auto entry = zyrlog::BuildDirectoryEntry(3, u"C:\\Apps\\", u"handmade", &module, 1);
     std::memcpy(view.Bytes() + 4, entry.data(), entry.size());
     zyrlog::StoreU32(view.Bytes(), 1);
-    Narrow(client, TRecordType::Info, 0, "%s", "abc");
+    Write(client, TRecordType::Info, 0, "%s", "abc");
     EXPECT_TRUE(client.IsConnected());
 
-    TKernelHandle ring(::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, (names.wsBufferPrefix + L"handmade").c_str()));
-    ASSERT_TRUE(ring) << "the client creates the ring";
     TKernelHandle ready(::OpenEventW(SYNCHRONIZE, FALSE, (names.wsLogReadyPrefix + L"handmade").c_str()));
-    EXPECT_TRUE(ready);
     EXPECT_EQ(::WaitForSingleObject(ready.Get(), 0), WAIT_OBJECT_0) << "a written record sets log-ready";
-    TKernelHandle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, (names.wsWriteAccessPrefix + L"handmade").c_str()));
-    EXPECT_TRUE(mutex);
-    TMappedView ringView(::MapViewOfFile(ring.Get(), FILE_MAP_ALL_ACCESS, 0, 0, zyrlog::kRingMappingSize),
-                         zyrlog::kRingMappingSize);
+    EXPECT_TRUE(TKernelHandle(::OpenMutexW(SYNCHRONIZE, FALSE, (names.wsWriteAccessPrefix + L"handmade").c_str())));
+    TKernelHandle ring(::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, (names.wsBufferPrefix + L"handmade").c_str()));
+    TMappedView ringView(::MapViewOfFile(ring.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0), zyrlog::kRingMappingSize);
     ASSERT_TRUE(ringView);
     const uint8_t* control = ringView.Bytes();
-    EXPECT_EQ(zyrlog::LoadU32(control + 0), 20959498u);
-    EXPECT_EQ(zyrlog::LoadU32(control + 4), 0u);
-    EXPECT_EQ(zyrlog::LoadU32(control + 8), 38u);
-    EXPECT_EQ(control[12], 0) << "level 0 written by a fresh ring";
+    EXPECT_EQ(LoadU32(control + zyrlog::kRingCapacityOffset), zyrlog::kRingCapacity);
+    EXPECT_EQ(LoadU32(control + zyrlog::kRingWriteOffset), 38u);
+    EXPECT_EQ(control[zyrlog::kRingLevelOffset], 0);
     zyrlog::TDecodedRecord record;
     ASSERT_EQ(zyrlog::DecodeRecord(control + zyrlog::kRingControlSize, 38, record), zyrlog::TDecodeResult::Ok);
     EXPECT_EQ(record.strText, "abc");
     EXPECT_EQ(record.fields.ui32ModuleId, 0u) << "the module id is looked up once, at construction";
 }
 
-TEST(LogClientWithoutServer, ModuleIdIsZeroWithoutAMatchingModule)
+// Both threads start at once on a client that is not connected yet (they race through the
+// connection step) and log while a drainer empties the ring.
+TEST_F(LogClient, TwoThreadsLogAtOnceWithoutLostOrTornRecords)
 {
-    const TLogObjectNames names = UniqueNames();
-    TLogServerConfig config = ServerConfig(names);
-    config.modules = {{9, u"C:\\Apps\\Tool\\capturer.exe.bak"}};
-    TLogServer server;
-    std::wstring error;
-    ASSERT_TRUE(server.Start(config, &error));
-    TLogClient client(names, kModulePath);
-    EXPECT_EQ(client.ModuleId(), 0u);
-    TLogClient outside(names, L"D:\\Elsewhere\\capturer.exe");
-    Narrow(outside, TRecordType::Info, 0, "not covered by the entry");
-    EXPECT_FALSE(outside.IsConnected());
+    constexpr int kLines = 10000;
+    TLogServerDrainer drainer(server);
+    TKernelHandle go(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    DWORD threadIds[2] = {};
+    auto writer = [&](int index) {
+        threadIds[index] = ::GetCurrentThreadId();
+        ::WaitForSingleObject(go.Get(), 30000);
+        for (int i = 0; i < kLines; ++i) {
+            Write(*client, TRecordType::Info, 0, "thread %d line %d", index, i);
+        }
+    };
+    std::thread first(writer, 0), second(writer, 1);
+    ::SetEvent(go.Get());
+    first.join();
+    second.join();
+    ASSERT_TRUE(drainer.WaitFor([](const std::vector<TLogRecord>& r) { return r.size() >= 2u * kLines; }, 120000));
+    std::map<DWORD, int> next;
+    for (const TLogRecord& entry : drainer.Records()) {
+        ASSERT_FALSE(entry.bMalformed);
+        const DWORD tid = entry.record.fields.ui32ThreadId;
+        ASSERT_TRUE(tid == threadIds[0] || tid == threadIds[1]) << tid;
+        ASSERT_EQ(entry.record.strText,
+                  "thread " + std::to_string(tid == threadIds[1]) + " line " + std::to_string(next[tid]++));
+    }
+    EXPECT_EQ(next[threadIds[0]], kLines);
+    EXPECT_EQ(next[threadIds[1]], kLines);
 }
 
 }  // namespace

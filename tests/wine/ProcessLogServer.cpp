@@ -8,7 +8,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <memory>
 
 namespace {
 TLogServerDrainer* g_pDrainer = nullptr;
@@ -36,8 +35,8 @@ std::vector<TLoggedLine> LinesSince(size_t mark)
 std::vector<std::string> TextsSince(size_t mark)
 {
     std::vector<std::string> texts;
-    for (const TLoggedLine& line : LinesSince(mark)) {
-        texts.push_back(line.strText);
+    for (TLoggedLine& line : LinesSince(mark)) {
+        texts.push_back(std::move(line.strText));
     }
     return texts;
 }
@@ -46,10 +45,9 @@ int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     wchar_t path[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    const std::u16string modulePath(path, path + length);
-    TLogServerConfig config;
+    const std::u16string modulePath(path, path + ::GetModuleFileNameW(nullptr, path, MAX_PATH));
     const std::u16string directory = zyrlog::ModuleDirectoryOf(modulePath);
+    TLogServerConfig config;
     config.wsDirectoryPrefix.assign(directory.begin(), directory.end());
     config.wsLogName = L"wine-tests";
     config.modules = {{1, modulePath}};
@@ -60,8 +58,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "log server: %ls\n", error.c_str());
         return 1;
     }
-    auto drainer = std::make_unique<TLogServerDrainer>(server);
-    g_pDrainer = drainer.get();
+    TLogServerDrainer drainer(server);
+    g_pDrainer = &drainer;
     LogInfo("%s", "test program connected");  // verbose lines alone never connect
     const int result = RUN_ALL_TESTS();
     g_pDrainer = nullptr;

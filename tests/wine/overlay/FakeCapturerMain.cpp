@@ -1,18 +1,9 @@
-// Stands for the capturer process in the stand-in overlay's tests:
-//   overlay_fake_capturer.exe <event name>
-// Ends (exit code 0) once the named event is set, or after two minutes (exit code 1).
-#include "ipc/THandle.h"
-
+// Stands for the capturer process in the overlay program's test: `overlay_fake_capturer.exe <event
+// name>` ends with 0 once the named event is set, or with 1 after two minutes.
 #include <windows.h>
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        return 2;
-    }
-    const TKernelHandle hEnd(::CreateEventA(nullptr, TRUE, FALSE, argv[1]));
-    if (!hEnd) {
-        return 3;
-    }
-    return ::WaitForSingleObject(hEnd.Get(), 120000) == WAIT_OBJECT_0 ? 0 : 1;
+    const HANDLE hEnd = argc == 2 ? ::CreateEventA(nullptr, TRUE, FALSE, argv[1]) : nullptr;
+    return hEnd != nullptr && ::WaitForSingleObject(hEnd, 120000) == WAIT_OBJECT_0 ? 0 : 1;
 }
