@@ -1,24 +1,16 @@
 #include "LoopHarness.h"
 
 #include "app/CapturePlan.h"
-#include "ipc/HostObjectNames.h"
+#include "ipc/WideText.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cstddef>
 #include <cstring>
 #include <cwchar>
+#include <stdexcept>
 
 namespace looptest {
 
 namespace {
-
-std::atomic<uint32_t> g_nSection{0};
-
-std::wstring PrivateName(const wchar_t* kind, uint32_t n)
-{
-    return std::wstring(L"ZyrLoopTest") + kind + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(n);
-}
 
 TDisplayInfo MakeDisplay(const wchar_t* name, int32_t x, int32_t width, int32_t height, bool bPrimary)
 {
@@ -32,11 +24,117 @@ TDisplayInfo MakeDisplay(const wchar_t* name, int32_t x, int32_t width, int32_t 
     return display;
 }
 
+uint32_t FirstPixel(const uint8_t* pImage)
+{
+    uint32_t pixel = 0;
+    std::memcpy(&pixel, pImage, 4);
+    return pixel;
+}
+
+class FakeCapturer final : public TBaseFullscreenCapturer {
+public:
+    explicit FakeCapturer(Probe& rProbe) : TBaseFullscreenCapturer(::GetModuleHandleW(nullptr)), probe(rProbe) {}
+    ~FakeCapturer() override { probe.bDestroyed.store(true); }
+
+    // As both capture methods: the base resolves the name, the display with that name is selected.
+    bool Initialize(std::wstring wsName) override
+    {
+        {
+            std::lock_guard<std::mutex> guard(probe.lock);
+            probe.initializeNames.push_back(wsName);
+        }
+        TBaseFullscreenCapturer::Initialize(wsName);
+        for (const TDisplayInfo& display : vecDisplays) {
+            if (!probe.bFailInitialize && wsDisplayName == display.wszDeviceName) {
+                vecSelectedDisplays.push_back(display);
+                return true;
+            }
+        }
+        return false;
+    }
+    SIZE GetMonitorDimensions() override
+    {
+        const TDisplayInfo& display = vecSelectedDisplays.front();
+        return SIZE{display.iWidth, display.iHeight};
+    }
+    SIZE GetCurrentMonitorDimensions() override
+    {
+        probe.nSizeQueries.fetch_add(1);
+        const uint64_t size = probe.ui64CurrentSize.load();
+        return size == 0 ? GetMonitorDimensions() : SIZE{LONG(size >> 32), LONG(uint32_t(size))};
+    }
+    std::vector<TDisplayInfo> GetDisplays() override { return probe.displays; }
+    void SetCaptureParameters(int32_t iWidth, int32_t iHeight, THooksRect source, bool bKeep,
+                              bool bDrawOverlays) override
+    {
+        TBaseFullscreenCapturer::SetCaptureParameters(iWidth, iHeight, source, bKeep, bDrawOverlays);
+        std::lock_guard<std::mutex> guard(probe.lock);
+        probe.parameterCalls.push_back(
+            ParametersCall{iWidth, iHeight, ToRect(source), ToRect(SourceRect()), bKeep, bDrawOverlays});
+    }
+    void GetScreenImageInternal(const TAreaView& destination, bool, ID3D11Texture2D*) override
+    {
+        const uint32_t frame = probe.nStarted.fetch_add(1) + 1;
+        WriteRows(destination, frame, 0, destination.ui32Rows / 2);
+        if (probe.bGateArmed.exchange(false)) {
+            ::SetEvent(probe.hGateEntered.Get());
+            ::WaitForSingleObject(probe.hGateRelease.Get(), kWaitMs);
+        }
+        WriteRows(destination, frame, destination.ui32Rows / 2, destination.ui32Rows);
+        probe.nCompleted.store(frame);
+    }
+    void UpdateWebCam(const uint8_t* pImage, int32_t iWidth, int32_t iHeight, uint32_t ui32Stride, THooksRect target,
+                      const void* pShaderData, uint32_t ui32ShaderDataSize) override
+    {
+        const float* pFloats = static_cast<const float*>(pShaderData);
+        Record(WebCamCall{false, FirstPixel(pImage), iWidth, iHeight, ui32Stride, ToRect(target),
+                          std::vector<float>(pFloats, pFloats + ui32ShaderDataSize / sizeof(float)),
+                          InUse(HDR(WebCamImage.ui32InUse))});
+    }
+    void UpdateWebCamBackground(const uint8_t* pImage, int32_t iWidth, int32_t iHeight, uint32_t ui32Stride,
+                                THooksRect target) override
+    {
+        Record(WebCamCall{true, FirstPixel(pImage), iWidth, iHeight, ui32Stride, ToRect(target), {},
+                          InUse(HDR(WebCamBackgroundImage.ui32InUse))});
+    }
+    // Records the handle and hands out no texture: the slot then goes through shared memory.
+    void OpenSharedHandle(HANDLE hShared, ID3D11Texture2D** ppTexture) override
+    {
+        {
+            std::lock_guard<std::mutex> guard(probe.lock);
+            probe.sharedHandles.push_back(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(hShared)));
+        }
+        TBaseFullscreenCapturer::OpenSharedHandle(hShared, ppTexture);
+    }
+
+private:
+    uint32_t InUse(size_t offset) const
+    {
+        return std::atomic_ref<const uint32_t>(*reinterpret_cast<const uint32_t*>(probe.pHeader + offset)).load();
+    }
+    void Record(WebCamCall call)
+    {
+        std::lock_guard<std::mutex> guard(probe.lock);
+        probe.webCamCalls.push_back(std::move(call));
+    }
+    static void WriteRows(const TAreaView& destination, uint32_t frame, uint32_t firstRow, uint32_t endRow)
+    {
+        for (uint32_t y = firstRow; y < endRow && destination.IsValid(); ++y) {
+            uint32_t* pRow = reinterpret_cast<uint32_t*>(destination.pData + static_cast<size_t>(y) * destination.ui32Stride);
+            for (uint32_t x = 0; x < destination.ui32Width; ++x) {
+                pRow[x] = PatternPixel(frame, x, y);
+            }
+        }
+    }
+
+    Probe& probe;
+};
+
 }  // namespace
 
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
+bool WaitUntil(const std::function<bool()>& condition)
 {
-    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    const ULONGLONG deadline = ::GetTickCount64() + kWaitMs;
     while (!condition()) {
         if (::GetTickCount64() >= deadline) {
             return condition();
@@ -46,19 +144,9 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
     return true;
 }
 
-uint32_t CounterMilliseconds()
-{
-    LARGE_INTEGER frequency{};
-    LARGE_INTEGER counter{};
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&counter);
-    return capplan::CounterToMilliseconds(static_cast<uint64_t>(counter.QuadPart),
-                                          static_cast<uint64_t>(frequency.QuadPart));
-}
-
 std::string LoopLine(const std::string& text)
 {
-    return std::string(kLoopName) + " " + text;
+    return "TZYRFullscreenCapturer::CaptureScreenThread " + text;
 }
 
 size_t CountLines(const std::vector<TLoggedLine>& lines, uint32_t type, const std::string& text)
@@ -68,85 +156,85 @@ size_t CountLines(const std::vector<TLoggedLine>& lines, uint32_t type, const st
     }));
 }
 
-size_t CountText(const std::vector<TLoggedLine>& lines, const std::string& text)
+uint32_t PatternPixel(uint32_t frame, uint32_t x, uint32_t y)
 {
-    return static_cast<size_t>(
-        std::count_if(lines.begin(), lines.end(), [&](const TLoggedLine& line) { return line.strText == text; }));
+    return ((frame & 0xFFu) << 24) | ((y & 0xFFFu) << 12) | (x & 0xFFFu);
+}
+
+Rect ToRect(const THooksRect& rect)
+{
+    return Rect{rect.left, rect.top, rect.right, rect.bottom};
+}
+
+std::unique_ptr<TBaseFullscreenCapturer> FakeEnvironment::CreateCapturer(uint32_t)
+{
+    ++nCreateCapturer;
+    return bNoCapturer ? nullptr : std::make_unique<FakeCapturer>(probe);
+}
+
+std::wstring FakeEnvironment::GetMonitorForActiveApplication()
+{
+    ++nActiveMonitorQueries;
+    std::lock_guard<std::mutex> guard(lock);
+    return wsActiveMonitor;
+}
+
+void FakeEnvironment::SetActiveMonitor(const std::wstring& name)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    wsActiveMonitor = name;
+}
+
+std::unique_ptr<TFullscreenOverlayCommandsClient> FakeEnvironment::CreateOverlayCommandsClient()
+{
+    ++nCommandsClients;
+    return bRealCommandsClient ? std::make_unique<TFullscreenOverlayCommandsClient>() : nullptr;
+}
+
+void FakeEnvironment::Sleep(uint32_t ms)
+{
+    ++(ms == 1 ? nPollSleeps : nLongSleeps);
+    ::SetEvent(hLooping.Get());
+    ::Sleep(std::max<uint32_t>(1, ms / 10));
 }
 
 LoopHarness::LoopHarness(const std::wstring& sectionName)
-    : probe(std::make_shared<CapturerProbe>()),
-      env(probe),
-      pFirstFrameEvent(std::make_unique<TZYREvent>(nullptr, true, false, nullptr)),
-      hEnded(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
-    const uint32_t n = g_nSection.fetch_add(1);
-    wsSectionName = sectionName.empty() ? PrivateName(L"Section", n) : sectionName;
+    static std::atomic<uint32_t> counter{0};
+    const std::wstring prefix =
+        L"ZyrLoopTest" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(counter.fetch_add(1));
+    wsSectionName = sectionName.empty() ? prefix + L"Section" : sectionName;
     hSection.Reset(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
                                         static_cast<DWORD>(kSectionSize >> 32), static_cast<DWORD>(kSectionSize),
                                         wsSectionName.c_str()));
-    const bool bExisted = ::GetLastError() == ERROR_ALREADY_EXISTS;
-    EXPECT_TRUE(hSection.IsValid()) << "CreateFileMapping error " << ::GetLastError();
-    EXPECT_FALSE(bExisted) << "a section of that name was left behind";
-    if (!hSection.IsValid() || bExisted) {
-        return;
+    if (!hSection || ::GetLastError() == ERROR_ALREADY_EXISTS) {
+        throw std::runtime_error("no new section, error " + std::to_string(::GetLastError()));
     }
     view = TMappedView(::MapViewOfFile(hSection.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0), kSectionSize);
-    EXPECT_TRUE(static_cast<bool>(view)) << "MapViewOfFile error " << ::GetLastError();
-    for (int key = 0; key < 4 && view; ++key) {
-        const std::wstring name = PrivateName(L"Mutex", n * 4 + static_cast<uint32_t>(key));
+    for (int key = 0; key < 4; ++key) {
+        const std::wstring name = prefix + L"Mutex" + std::to_wstring(key);
         hMutexes.emplace_back(::CreateMutexW(nullptr, FALSE, name.c_str()));
         mutexes[key] = std::make_shared<TZYRMutex>(name.c_str());
-        EXPECT_NE(nullptr, mutexes[key]->Get()) << "access mutex " << key;
     }
-    EXPECT_NE(nullptr, pFirstFrameEvent->Get());
-    bMade = view && mutexes.size() == 4 && pFirstFrameEvent->Get() != nullptr &&
-            std::all_of(mutexes.begin(), mutexes.end(), [](const auto& entry) { return entry.second->Get(); });
-    if (!bMade) {
-        return;
+    if (!view || !firstFrameEvent.Get() || !mutexes[3]->Get()) {
+        throw std::runtime_error("no view, mutex or event");
     }
+    probe.pHeader = view.Bytes();
     TFrameBufferHeader& header = Header();
     header.iRequestedWidth = -1;
     header.iMaxWidth = 1920;
     header.iMaxHeight = 1080;
     header.ui32CaptureMethod = 1;
     header.bOverlayStatus = 0x5A;  // the loop writes 0 only when it starts the overlay
-    SetMonitorName(u"\\\\.\\DISPLAY1");
-    probe->displays = {MakeDisplay(L"\\\\.\\DISPLAY1", 0, 1920, 1080, true),
-                       MakeDisplay(L"\\\\.\\DISPLAY2", -1280, 1280, 1024, false)};
+    WriteHeaderWideString(header, ZYR_WIDE_FIELD(wszMonitorName), u"\\\\.\\DISPLAY1");
+    probe.displays = {MakeDisplay(L"\\\\.\\DISPLAY1", 0, 1920, 1080, true),
+                      MakeDisplay(L"\\\\.\\DISPLAY2", -1280, 1280, 1024, false)};
 }
 
 LoopHarness::~LoopHarness()
 {
-    // A test that failed while the capturer was held half way must not leave it waiting.
-    probe->ReleaseGate();
+    ::SetEvent(probe.hGateRelease.Get());  // a failed test must not leave the capturer held
     Stop();
-}
-
-void LoopHarness::SetMonitorName(const std::u16string& name) const
-{
-    TFrameBufferHeader& header = Header();
-    const size_t units = std::min(name.size(), kWideFieldUnits - 1);
-    for (size_t i = 0; i < kWideFieldUnits; ++i) {
-        header.wszMonitorName[i] = i < units ? name[i] : u'\0';
-    }
-}
-
-std::u16string LoopHarness::MonitorName() const
-{
-    const TFrameBufferHeader& header = Header();
-    std::u16string name;
-    for (size_t i = 0; i < kWideFieldUnits && header.wszMonitorName[i] != u'\0'; ++i) {
-        name.push_back(header.wszMonitorName[i]);
-    }
-    return name;
-}
-
-void LoopHarness::UseFirstFrameEventWithoutHandle()
-{
-    const std::wstring name = PrivateName(L"NoSuchEvent", g_nSection.fetch_add(1));
-    pFirstFrameEvent = std::make_unique<TZYREvent>(EVENT_MODIFY_STATE, name.c_str());
-    EXPECT_EQ(nullptr, pFirstFrameEvent->Get());
 }
 
 bool LoopHarness::HoldAccessMutex(int key) const
@@ -159,16 +247,16 @@ void LoopHarness::ReleaseAccessMutex(int key) const
     ::ReleaseMutex(hMutexes.at(static_cast<size_t>(key)).Get());
 }
 
-void LoopHarness::Start(uint32_t nCaptureMethod)
+::testing::AssertionResult LoopHarness::Start(uint32_t nCaptureMethod)
 {
-    ASSERT_TRUE(bMade);
-    ASSERT_TRUE(frameBuffer.OpenSection(wsSectionName.c_str())) << "OpenSection error " << ::GetLastError();
-    ASSERT_TRUE(frameBuffer.MapHeader()) << "MapHeader error " << ::GetLastError();
+    if (!frameBuffer.OpenSection(wsSectionName.c_str()) || !frameBuffer.MapHeader()) {
+        return ::testing::AssertionFailure() << "OpenSection/MapHeader error " << ::GetLastError();
+    }
     TCaptureLoopResources resources;
     resources.nCaptureMethod = nCaptureMethod;
     resources.pFrameBuffer = &frameBuffer;
     resources.pAccessMutexes = &mutexes;
-    resources.pTheFirstFrameCapturedEvent = pFirstFrameEvent.get();
+    resources.pTheFirstFrameCapturedEvent = &firstFrameEvent;
     resources.pTerminate = &bTerminate;
     logMark = LogMark();
     pLoop = std::make_unique<TCaptureScreenLoop>(resources, env);
@@ -176,170 +264,57 @@ void LoopHarness::Start(uint32_t nCaptureMethod)
         pLoop->Run();
         ::SetEvent(hEnded.Get());
     });
-}
-
-bool LoopHarness::WaitLooping() const
-{
-    const HANDLE handles[] = {env.LoopingEvent(), hEnded.Get()};
-    return ::WaitForMultipleObjects(2, handles, FALSE, kWaitMs) != WAIT_TIMEOUT;
-}
-
-bool LoopHarness::WaitEnded() const
-{
-    return ::WaitForSingleObject(hEnded.Get(), kWaitMs) == WAIT_OBJECT_0;
+    const HANDLE handles[] = {env.hLooping.Get(), hEnded.Get()};
+    if (::WaitForMultipleObjects(2, handles, FALSE, kWaitMs) == WAIT_TIMEOUT) {
+        return ::testing::AssertionFailure() << "the run neither looped nor ended";
+    }
+    return ::testing::AssertionSuccess();
 }
 
 void LoopHarness::Stop()
 {
-    if (!thread.joinable()) {
-        return;
+    if (thread.joinable()) {
+        bTerminate.store(true);
+        // A run that does not end would hang the join: report it first (the suite's time-out ends it).
+        EXPECT_TRUE(WaitEnded()) << "the capture loop did not stop within " << kWaitMs << " ms";
+        thread.join();
     }
-    bTerminate.store(true);
-    // A run that does not end would hang the join: report it first (the suite's time-out ends it).
-    EXPECT_TRUE(WaitEnded()) << "the capture loop did not stop within " << kWaitMs << " ms";
-    thread.join();
-}
-
-void LoopHarness::Request(size_t slot) const
-{
-    std::atomic_ref<uint8_t>(*Field<uint8_t>(offsetof(TFrameBufferHeader, bFrameRequested) + slot)).store(1);
-}
-
-uint8_t LoopHarness::Requested(size_t slot) const
-{
-    return std::atomic_ref<uint8_t>(*Field<uint8_t>(offsetof(TFrameBufferHeader, bFrameRequested) + slot)).load();
-}
-
-uint8_t LoopHarness::Ready(size_t slot) const
-{
-    return std::atomic_ref<uint8_t>(*Field<uint8_t>(offsetof(TFrameBufferHeader, bFrameReady) + slot)).load();
-}
-
-void LoopHarness::ClearReady(size_t slot) const
-{
-    std::atomic_ref<uint8_t>(*Field<uint8_t>(offsetof(TFrameBufferHeader, bFrameReady) + slot)).store(0);
-}
-
-uint32_t LoopHarness::Timestamp(size_t slot) const
-{
-    const size_t offset = offsetof(TFrameBufferHeader, ui32FrameTimestamps) + slot * sizeof(uint32_t);
-    return std::atomic_ref<uint32_t>(*Field<uint32_t>(offset)).load();
-}
-
-int32_t LoopHarness::SingleFrameState() const
-{
-    return std::atomic_ref<int32_t>(*Field<int32_t>(offsetof(TFrameBufferHeader, iSingleFrameState))).load();
-}
-
-void LoopHarness::SetSingleFrameState(int32_t state) const
-{
-    std::atomic_ref<int32_t>(*Field<int32_t>(offsetof(TFrameBufferHeader, iSingleFrameState))).store(state);
-}
-
-void LoopHarness::SetCaptureEnabled(bool bEnabled) const
-{
-    std::atomic_ref<uint8_t>(*Field<uint8_t>(offsetof(TFrameBufferHeader, bCaptureEnabled))).store(bEnabled ? 1 : 0);
-}
-
-void LoopHarness::SetSuppressOverlayCommand(bool bSuppress) const
-{
-    std::atomic_ref<uint8_t>(*Field<uint8_t>(offsetof(TFrameBufferHeader, bSuppressOverlayCommand)))
-        .store(bSuppress ? 1 : 0);
-}
-
-uint8_t LoopHarness::CaptureInvalidated() const
-{
-    return std::atomic_ref<uint8_t>(*Field<uint8_t>(offsetof(TFrameBufferHeader, bCaptureInvalidated))).load();
-}
-
-uint32_t LoopHarness::OverlayCommand() const
-{
-    return std::atomic_ref<uint32_t>(*Field<uint32_t>(offsetof(TFrameBufferHeader, ui32OverlayCommand))).load();
-}
-
-void LoopHarness::SetOverlayCommand(uint32_t command) const
-{
-    std::atomic_ref<uint32_t>(*Field<uint32_t>(offsetof(TFrameBufferHeader, ui32OverlayCommand))).store(command);
-}
-
-uint32_t LoopHarness::OverlayCommandStatus() const
-{
-    return std::atomic_ref<uint32_t>(*Field<uint32_t>(offsetof(TFrameBufferHeader, ui32OverlayCommandStatus)))
-        .load();
-}
-
-void LoopHarness::SetSharedTextureHandle(size_t slot, uint64_t handle) const
-{
-    const size_t offset = offsetof(TFrameBufferHeader, ui64SharedTextureHandles) + slot * sizeof(uint64_t);
-    std::atomic_ref<uint64_t>(*Field<uint64_t>(offset)).store(handle);
-}
-
-bool LoopHarness::FirstFrameEventSet() const
-{
-    return ::WaitForSingleObject(pFirstFrameEvent->Get(), 0) == WAIT_OBJECT_0;
 }
 
 ::testing::AssertionResult LoopHarness::Serve(size_t slot) const
 {
     Request(slot);
     if (!WaitUntil([&] { return Ready(slot) != 0; })) {
-        return ::testing::AssertionFailure() << "slot " << slot << " was not published within " << kWaitMs << " ms";
+        return ::testing::AssertionFailure() << "slot " << slot << " was not published";
     }
-    ClearReady(slot);
+    Set<uint8_t>(HDR(bFrameReady) + slot, 0);
     return ::testing::AssertionSuccess();
 }
 
 ::testing::AssertionResult LoopHarness::PassWarmUp(size_t slot)
 {
-    const uint32_t captures = probe->Captures();
+    const uint32_t captures = probe.nCompleted.load();
     Request(slot);
-    if (!WaitUntil([&] { return probe->Captures() > captures; })) {
-        return ::testing::AssertionFailure() << "no capture inside the warm-up within " << kWaitMs << " ms";
+    if (!WaitUntil([&] { return probe.nCompleted.load() > captures; })) {
+        return ::testing::AssertionFailure() << "no capture inside the warm-up";
     }
-    env.AdvanceClock(capplan::kWarmUpMs);
-    if (!WaitUntil([&] { return Ready(slot) != 0; })) {
-        return ::testing::AssertionFailure() << "slot " << slot << " was not published after the warm-up";
-    }
-    ClearReady(slot);
-    return ::testing::AssertionSuccess();
+    env.tick += capplan::kWarmUpMs;
+    return Serve(slot);
 }
 
 ::testing::AssertionResult LoopHarness::SlotHoldsFrame(size_t slot, uint32_t frame) const
 {
     const TAreaView area = View().FrameSlot(slot);
-    if (!area.IsValid()) {
-        return ::testing::AssertionFailure() << "slot " << slot << " is not a valid area of the view";
-    }
-    for (uint32_t y = 0; y < area.ui32Rows; ++y) {
-        const uint8_t* pRow = area.pData + static_cast<size_t>(y) * area.ui32Stride;
+    for (uint32_t y = 0; y < area.ui32Rows && area.IsValid(); ++y) {
+        const uint32_t* pRow = reinterpret_cast<const uint32_t*>(area.pData + static_cast<size_t>(y) * area.ui32Stride);
         for (uint32_t x = 0; x < area.ui32Width; ++x) {
-            uint32_t pixel = 0;
-            std::memcpy(&pixel, pRow + x * 4u, 4);
-            if (pixel != PatternPixel(frame, x, y)) {
-                return ::testing::AssertionFailure() << "slot " << slot << " pixel (" << x << ", " << y << ") is 0x"
-                                                     << std::hex << pixel << ", frame " << std::dec << frame
-                                                     << " has 0x" << std::hex << PatternPixel(frame, x, y);
+            if (pRow[x] != PatternPixel(frame, x, y)) {
+                return ::testing::AssertionFailure() << "slot " << slot << " (" << x << ", " << y << ") is 0x"
+                                                     << std::hex << pRow[x] << ", not frame " << std::dec << frame;
             }
         }
     }
-    return ::testing::AssertionSuccess();
-}
-
-uint32_t LoopHarness::FrameInSlot(size_t slot) const
-{
-    const TAreaView area = View().FrameSlot(slot);
-    if (!area.IsValid()) {
-        return 0;
-    }
-    uint32_t pixel = 0;
-    std::memcpy(&pixel, area.pData, 4);
-    uint32_t found = 0;
-    for (const FrameCall& call : probe->Frames()) {
-        if ((call.ui32Frame & 0xFFu) == pixel >> 24) {
-            found = call.ui32Frame;  // the latest frame with that low byte
-        }
-    }
-    return found;
+    return area.IsValid() ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << "slot " << slot;
 }
 
 }  // namespace looptest
