@@ -5,129 +5,90 @@
 
 #include <algorithm>
 #include <cstring>
-#include <cwchar>
 #include <stdexcept>
 
 namespace looptest {
 
 namespace {
 
-TDisplayInfo MakeDisplay(const wchar_t* name, int32_t x, int32_t width, int32_t height, bool bPrimary)
-{
-    TDisplayInfo display;
-    display.hMonitor = reinterpret_cast<HMONITOR>(static_cast<uintptr_t>(0x2000 + (x & 0xFFFF)));
-    std::wcsncpy(display.wszDeviceName, name, kDisplayDeviceNameUnits - 1);
-    display.iX = x;
-    display.iWidth = width;
-    display.iHeight = height;
-    display.bPrimary = bPrimary;
-    return display;
-}
-
-uint32_t FirstPixel(const uint8_t* pImage)
-{
-    uint32_t pixel = 0;
-    std::memcpy(&pixel, pImage, 4);
-    return pixel;
-}
-
 class FakeCapturer final : public TBaseFullscreenCapturer {
 public:
-    explicit FakeCapturer(Probe& rProbe) : TBaseFullscreenCapturer(::GetModuleHandleW(nullptr)), probe(rProbe) {}
-    ~FakeCapturer() override { probe.bDestroyed.store(true); }
+    explicit FakeCapturer(Fakes& rFake) : TBaseFullscreenCapturer(::GetModuleHandleW(nullptr)), fake(rFake) {}
+    ~FakeCapturer() override { fake.bDestroyed = true; }
 
     // As both capture methods: the base resolves the name, the display with that name is selected.
     bool Initialize(std::wstring wsName) override
     {
-        {
-            std::lock_guard<std::mutex> guard(probe.lock);
-            probe.initializeNames.push_back(wsName);
-        }
         TBaseFullscreenCapturer::Initialize(wsName);
         for (const TDisplayInfo& display : vecDisplays) {
-            if (!probe.bFailInitialize && wsDisplayName == display.wszDeviceName) {
+            if (!fake.bFailInitialize && wsDisplayName == display.wszDeviceName) {
                 vecSelectedDisplays.push_back(display);
                 return true;
             }
         }
         return false;
     }
-    SIZE GetMonitorDimensions() override
-    {
-        const TDisplayInfo& display = vecSelectedDisplays.front();
-        return SIZE{display.iWidth, display.iHeight};
-    }
+    SIZE GetMonitorDimensions() override { return SIZE{vecSelectedDisplays[0].iWidth, vecSelectedDisplays[0].iHeight}; }
     SIZE GetCurrentMonitorDimensions() override
     {
-        probe.nSizeQueries.fetch_add(1);
-        const uint64_t size = probe.ui64CurrentSize.load();
+        const uint64_t size = fake.ui64CurrentSize;
         return size == 0 ? GetMonitorDimensions() : SIZE{LONG(size >> 32), LONG(uint32_t(size))};
     }
-    std::vector<TDisplayInfo> GetDisplays() override { return probe.displays; }
-    void SetCaptureParameters(int32_t iWidth, int32_t iHeight, THooksRect source, bool bKeep,
-                              bool bDrawOverlays) override
+    std::vector<TDisplayInfo> GetDisplays() override { return fake.displays; }
+    void SetCaptureParameters(int32_t iWidth, int32_t iHeight, THooksRect source, bool bKeep, bool bOverlays) override
     {
-        TBaseFullscreenCapturer::SetCaptureParameters(iWidth, iHeight, source, bKeep, bDrawOverlays);
-        std::lock_guard<std::mutex> guard(probe.lock);
-        probe.parameterCalls.push_back(
-            ParametersCall{iWidth, iHeight, ToRect(source), ToRect(SourceRect()), bKeep, bDrawOverlays});
+        TBaseFullscreenCapturer::SetCaptureParameters(iWidth, iHeight, source, bKeep, bOverlays);
+        Record(fake.parameterCalls, ParametersCall{iWidth, iHeight, ToRect(source), ToRect(SourceRect()), bOverlays});
     }
     void GetScreenImageInternal(const TAreaView& destination, bool, ID3D11Texture2D*) override
     {
-        const uint32_t frame = probe.nStarted.fetch_add(1) + 1;
-        WriteRows(destination, frame, 0, destination.ui32Rows / 2);
-        if (probe.bGateArmed.exchange(false)) {
-            ::SetEvent(probe.hGateEntered.Get());
-            ::WaitForSingleObject(probe.hGateRelease.Get(), kWaitMs);
+        const uint32_t frame = fake.nCompleted + 1;
+        for (uint32_t y = 0; y < destination.ui32Rows; ++y) {
+            if (y == destination.ui32Rows / 2 && fake.bGateArmed.exchange(false)) {
+                ::SetEvent(fake.hGateEntered.Get());
+                ::WaitForSingleObject(fake.hGateRelease.Get(), kWaitMs);
+            }
+            uint32_t* pRow = reinterpret_cast<uint32_t*>(destination.pData + size_t(y) * destination.ui32Stride);
+            for (uint32_t x = 0; x < destination.ui32Width; ++x) {
+                pRow[x] = PatternPixel(frame, x, y);
+            }
         }
-        WriteRows(destination, frame, destination.ui32Rows / 2, destination.ui32Rows);
-        probe.nCompleted.store(frame);
+        fake.nCompleted = frame;
     }
     void UpdateWebCam(const uint8_t* pImage, int32_t iWidth, int32_t iHeight, uint32_t ui32Stride, THooksRect target,
                       const void* pShaderData, uint32_t ui32ShaderDataSize) override
     {
         const float* pFloats = static_cast<const float*>(pShaderData);
-        Record(WebCamCall{false, FirstPixel(pImage), iWidth, iHeight, ui32Stride, ToRect(target),
-                          std::vector<float>(pFloats, pFloats + ui32ShaderDataSize / sizeof(float)),
-                          InUse(HDR(WebCamImage.ui32InUse))});
+        Record(fake.webCamCalls, WebCamCall{false, *reinterpret_cast<const uint32_t*>(pImage), iWidth, iHeight,
+                                            ui32Stride, ToRect(target), {pFloats, pFloats + ui32ShaderDataSize / 4},
+                                            InUse(HDR(WebCamImage.ui32InUse))});
     }
     void UpdateWebCamBackground(const uint8_t* pImage, int32_t iWidth, int32_t iHeight, uint32_t ui32Stride,
                                 THooksRect target) override
     {
-        Record(WebCamCall{true, FirstPixel(pImage), iWidth, iHeight, ui32Stride, ToRect(target), {},
-                          InUse(HDR(WebCamBackgroundImage.ui32InUse))});
+        Record(fake.webCamCalls, WebCamCall{true, *reinterpret_cast<const uint32_t*>(pImage), iWidth, iHeight,
+                                            ui32Stride, ToRect(target), {}, InUse(HDR(WebCamBackgroundImage.ui32InUse))});
     }
     // Records the handle and hands out no texture: the slot then goes through shared memory.
     void OpenSharedHandle(HANDLE hShared, ID3D11Texture2D** ppTexture) override
     {
-        {
-            std::lock_guard<std::mutex> guard(probe.lock);
-            probe.sharedHandles.push_back(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(hShared)));
-        }
+        Record(fake.sharedHandles, uint64_t(reinterpret_cast<uintptr_t>(hShared)));
         TBaseFullscreenCapturer::OpenSharedHandle(hShared, ppTexture);
     }
 
 private:
+    template <class T>
+    void Record(std::vector<T>& calls, T call)
+    {
+        std::lock_guard<std::mutex> guard(fake.lock);
+        calls.push_back(std::move(call));
+    }
     uint32_t InUse(size_t offset) const
     {
-        return std::atomic_ref<const uint32_t>(*reinterpret_cast<const uint32_t*>(probe.pHeader + offset)).load();
-    }
-    void Record(WebCamCall call)
-    {
-        std::lock_guard<std::mutex> guard(probe.lock);
-        probe.webCamCalls.push_back(std::move(call));
-    }
-    static void WriteRows(const TAreaView& destination, uint32_t frame, uint32_t firstRow, uint32_t endRow)
-    {
-        for (uint32_t y = firstRow; y < endRow && destination.IsValid(); ++y) {
-            uint32_t* pRow = reinterpret_cast<uint32_t*>(destination.pData + static_cast<size_t>(y) * destination.ui32Stride);
-            for (uint32_t x = 0; x < destination.ui32Width; ++x) {
-                pRow[x] = PatternPixel(frame, x, y);
-            }
-        }
+        return std::atomic_ref<const uint32_t>(*reinterpret_cast<const uint32_t*>(fake.pHeader + offset)).load();
     }
 
-    Probe& probe;
+    Fakes& fake;
 };
 
 }  // namespace
@@ -135,63 +96,26 @@ private:
 bool WaitUntil(const std::function<bool()>& condition)
 {
     const ULONGLONG deadline = ::GetTickCount64() + kWaitMs;
-    while (!condition()) {
-        if (::GetTickCount64() >= deadline) {
-            return condition();
-        }
+    while (!condition() && ::GetTickCount64() < deadline) {
         ::Sleep(1);
     }
-    return true;
-}
-
-std::string LoopLine(const std::string& text)
-{
-    return "TZYRFullscreenCapturer::CaptureScreenThread " + text;
+    return condition();
 }
 
 size_t CountLines(const std::vector<TLoggedLine>& lines, uint32_t type, const std::string& text)
 {
-    return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](const TLoggedLine& line) {
+    return size_t(std::count_if(lines.begin(), lines.end(), [&](const TLoggedLine& line) {
         return line.ui32Type == type && line.strText == text;
     }));
 }
 
-uint32_t PatternPixel(uint32_t frame, uint32_t x, uint32_t y)
-{
-    return ((frame & 0xFFu) << 24) | ((y & 0xFFFu) << 12) | (x & 0xFFFu);
-}
-
-Rect ToRect(const THooksRect& rect)
-{
-    return Rect{rect.left, rect.top, rect.right, rect.bottom};
-}
-
-std::unique_ptr<TBaseFullscreenCapturer> FakeEnvironment::CreateCapturer(uint32_t)
+std::unique_ptr<TBaseFullscreenCapturer> Fakes::CreateCapturer(uint32_t)
 {
     ++nCreateCapturer;
-    return bNoCapturer ? nullptr : std::make_unique<FakeCapturer>(probe);
+    return bNoCapturer ? nullptr : std::make_unique<FakeCapturer>(*this);
 }
 
-std::wstring FakeEnvironment::GetMonitorForActiveApplication()
-{
-    ++nActiveMonitorQueries;
-    std::lock_guard<std::mutex> guard(lock);
-    return wsActiveMonitor;
-}
-
-void FakeEnvironment::SetActiveMonitor(const std::wstring& name)
-{
-    std::lock_guard<std::mutex> guard(lock);
-    wsActiveMonitor = name;
-}
-
-std::unique_ptr<TFullscreenOverlayCommandsClient> FakeEnvironment::CreateOverlayCommandsClient()
-{
-    ++nCommandsClients;
-    return bRealCommandsClient ? std::make_unique<TFullscreenOverlayCommandsClient>() : nullptr;
-}
-
-void FakeEnvironment::Sleep(uint32_t ms)
+void Fakes::Sleep(uint32_t ms)
 {
     ++(ms == 1 ? nPollSleeps : nLongSleeps);
     ::SetEvent(hLooping.Get());
@@ -201,25 +125,26 @@ void FakeEnvironment::Sleep(uint32_t ms)
 LoopHarness::LoopHarness(const std::wstring& sectionName)
 {
     static std::atomic<uint32_t> counter{0};
-    const std::wstring prefix =
-        L"ZyrLoopTest" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(counter.fetch_add(1));
+    const std::wstring prefix = L"ZyrLoopTest" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                                std::to_wstring(counter.fetch_add(1));
     wsSectionName = sectionName.empty() ? prefix + L"Section" : sectionName;
-    hSection.Reset(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
-                                        static_cast<DWORD>(kSectionSize >> 32), static_cast<DWORD>(kSectionSize),
-                                        wsSectionName.c_str()));
+    hSection.Reset(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, DWORD(kSectionSize >> 32),
+                                        DWORD(kSectionSize), wsSectionName.c_str()));
     if (!hSection || ::GetLastError() == ERROR_ALREADY_EXISTS) {
         throw std::runtime_error("no new section, error " + std::to_string(::GetLastError()));
     }
     view = TMappedView(::MapViewOfFile(hSection.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0), kSectionSize);
+    bool bMutexes = true;
     for (int key = 0; key < 4; ++key) {
         const std::wstring name = prefix + L"Mutex" + std::to_wstring(key);
-        hMutexes.emplace_back(::CreateMutexW(nullptr, FALSE, name.c_str()));
+        const TKernelHandle hCreated(::CreateMutexW(nullptr, FALSE, name.c_str()));  // the loop's handle keeps it
         mutexes[key] = std::make_shared<TZYRMutex>(name.c_str());
+        bMutexes = bMutexes && mutexes[key]->Get() != nullptr;
     }
-    if (!view || !firstFrameEvent.Get() || !mutexes[3]->Get()) {
-        throw std::runtime_error("no view, mutex or event");
+    if (!view || !firstFrameEvent.Get() || !bMutexes) {
+        throw std::runtime_error("no view, first-frame event or access mutex");
     }
-    probe.pHeader = view.Bytes();
+    fake.pHeader = view.Bytes();
     TFrameBufferHeader& header = Header();
     header.iRequestedWidth = -1;
     header.iMaxWidth = 1920;
@@ -227,24 +152,14 @@ LoopHarness::LoopHarness(const std::wstring& sectionName)
     header.ui32CaptureMethod = 1;
     header.bOverlayStatus = 0x5A;  // the loop writes 0 only when it starts the overlay
     WriteHeaderWideString(header, ZYR_WIDE_FIELD(wszMonitorName), u"\\\\.\\DISPLAY1");
-    probe.displays = {MakeDisplay(L"\\\\.\\DISPLAY1", 0, 1920, 1080, true),
-                      MakeDisplay(L"\\\\.\\DISPLAY2", -1280, 1280, 1024, false)};
+    fake.displays = {TDisplayInfo{reinterpret_cast<HMONITOR>(1), L"\\\\.\\DISPLAY1", 0, 0, 1920, 1080, true},
+                     TDisplayInfo{reinterpret_cast<HMONITOR>(2), L"\\\\.\\DISPLAY2", -1280, 0, 1280, 1024, false}};
 }
 
 LoopHarness::~LoopHarness()
 {
-    ::SetEvent(probe.hGateRelease.Get());  // a failed test must not leave the capturer held
+    ::SetEvent(fake.hGateRelease.Get());  // a failed test must not leave the capturer held
     Stop();
-}
-
-bool LoopHarness::HoldAccessMutex(int key) const
-{
-    return ::WaitForSingleObject(hMutexes.at(static_cast<size_t>(key)).Get(), 0) == WAIT_OBJECT_0;
-}
-
-void LoopHarness::ReleaseAccessMutex(int key) const
-{
-    ::ReleaseMutex(hMutexes.at(static_cast<size_t>(key)).Get());
 }
 
 ::testing::AssertionResult LoopHarness::Start(uint32_t nCaptureMethod)
@@ -259,22 +174,20 @@ void LoopHarness::ReleaseAccessMutex(int key) const
     resources.pTheFirstFrameCapturedEvent = &firstFrameEvent;
     resources.pTerminate = &bTerminate;
     logMark = LogMark();
-    pLoop = std::make_unique<TCaptureScreenLoop>(resources, env);
+    pLoop = std::make_unique<TCaptureScreenLoop>(resources, fake);
     thread = std::thread([this] {
         pLoop->Run();
         ::SetEvent(hEnded.Get());
     });
-    const HANDLE handles[] = {env.hLooping.Get(), hEnded.Get()};
-    if (::WaitForMultipleObjects(2, handles, FALSE, kWaitMs) == WAIT_TIMEOUT) {
-        return ::testing::AssertionFailure() << "the run neither looped nor ended";
-    }
-    return ::testing::AssertionSuccess();
+    const HANDLE handles[] = {fake.hLooping.Get(), hEnded.Get()};
+    return ::testing::AssertionResult(::WaitForMultipleObjects(2, handles, FALSE, kWaitMs) != WAIT_TIMEOUT)
+           << "the run neither looped nor ended";
 }
 
 void LoopHarness::Stop()
 {
     if (thread.joinable()) {
-        bTerminate.store(true);
+        bTerminate = true;
         // A run that does not end would hang the join: report it first (the suite's time-out ends it).
         EXPECT_TRUE(WaitEnded()) << "the capture loop did not stop within " << kWaitMs << " ms";
         thread.join();
@@ -293,12 +206,12 @@ void LoopHarness::Stop()
 
 ::testing::AssertionResult LoopHarness::PassWarmUp(size_t slot)
 {
-    const uint32_t captures = probe.nCompleted.load();
+    const uint32_t captures = fake.nCompleted;
     Request(slot);
-    if (!WaitUntil([&] { return probe.nCompleted.load() > captures; })) {
+    if (!WaitUntil([&] { return fake.nCompleted > captures; })) {
         return ::testing::AssertionFailure() << "no capture inside the warm-up";
     }
-    env.tick += capplan::kWarmUpMs;
+    fake.tick += capplan::kWarmUpMs;
     return Serve(slot);
 }
 
@@ -306,7 +219,7 @@ void LoopHarness::Stop()
 {
     const TAreaView area = View().FrameSlot(slot);
     for (uint32_t y = 0; y < area.ui32Rows && area.IsValid(); ++y) {
-        const uint32_t* pRow = reinterpret_cast<const uint32_t*>(area.pData + static_cast<size_t>(y) * area.ui32Stride);
+        const uint32_t* pRow = reinterpret_cast<const uint32_t*>(area.pData + size_t(y) * area.ui32Stride);
         for (uint32_t x = 0; x < area.ui32Width; ++x) {
             if (pRow[x] != PatternPixel(frame, x, y)) {
                 return ::testing::AssertionFailure() << "slot " << slot << " (" << x << ", " << y << ") is 0x"
@@ -314,7 +227,7 @@ void LoopHarness::Stop()
             }
         }
     }
-    return area.IsValid() ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << "slot " << slot;
+    return ::testing::AssertionResult(area.IsValid()) << "slot " << slot << " is no valid area";
 }
 
 }  // namespace looptest

@@ -5,13 +5,12 @@
 // moves and sleeps ten times shorter than asked.
 //
 // Before Start the test writes the header freely; afterwards the loop thread writes it too, so the
-// test reads and writes it through Get/Set (atomic accesses by offset: the header is packed).
+// test goes through Get/Set (atomic accesses by offset: the header is packed).
 #pragma once
 
 #include "ProcessLogServer.h"
 
 #include "app/TCaptureScreenLoop.h"
-#include "framebuffer/FrameBufferView.h"
 #include "ipc/THandle.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +20,6 @@
 #include <atomic>
 #include <cstddef>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -35,88 +33,73 @@ constexpr DWORD kWaitMs = 10000;
 constexpr uint64_t kSectionSize = 64ull << 20;
 
 bool WaitUntil(const std::function<bool()>& condition);
-// "TZYRFullscreenCapturer::CaptureScreenThread " + text.
-std::string LoopLine(const std::string& text);
+inline std::string LoopLine(const std::string& text) { return "TZYRFullscreenCapturer::CaptureScreenThread " + text; }
 size_t CountLines(const std::vector<TLoggedLine>& lines, uint32_t type, const std::string& text);
 // Pixel (x, y) of frame `frame` as the fake writes it: the frame's low byte, 12 bits of row, 12 of column.
-uint32_t PatternPixel(uint32_t frame, uint32_t x, uint32_t y);
+inline uint32_t PatternPixel(uint32_t frame, uint32_t x, uint32_t y)
+{
+    return (frame & 0xFFu) << 24 | (y & 0xFFFu) << 12 | (x & 0xFFFu);
+}
 
 struct Rect {
     int32_t left, top, right, bottom;
     bool operator==(const Rect&) const = default;
 };
-Rect ToRect(const THooksRect& rect);
+inline Rect ToRect(const THooksRect& r) { return Rect{r.left, r.top, r.right, r.bottom}; }
 
 struct ParametersCall {
     int32_t iWidth, iHeight;
-    Rect source;       // as passed
-    Rect sourceAfter;  // the capturer's source rectangle once the base has set it
-    bool bKeepProportion, bDrawOverlays;
+    Rect source, sourceAfter;  // as passed, and the capturer's once the base has set it
+    bool bDrawOverlays;
 };
 
 struct WebCamCall {
     bool bBackground;
-    uint32_t ui32FirstPixel;  // read from the image the call was given
+    uint32_t ui32FirstPixel;  // of the image the call was given
     int32_t iWidth, iHeight;
     uint32_t ui32Stride;
     Rect target;
-    std::vector<float> shaderData;  // webcam only
-    uint32_t ui32InUse;             // the image's ui32InUse during the call
+    std::vector<float> shaderData;
+    uint32_t ui32InUse;  // the image's ui32InUse during the call
 };
 
-// What the fake capturer is told to do and what it saw; the vectors under `lock`.
-struct Probe {
-    template <class T>
-    T Copy(const T& member)
+// The process around the loop, and what its fake capturer is told and saw (vectors under `lock`).
+struct Fakes final : TCaptureLoopEnvironment {
+    std::unique_ptr<TBaseFullscreenCapturer> CreateCapturer(uint32_t nCaptureMethod) override;
+    std::wstring GetMonitorForActiveApplication() override { ++nActiveMonitorQueries; return Copy(wsActiveMonitor); }
+    bool StartFullscreenOverlay() override { return ++nStartOverlay > 0; }
+    void TerminateFullscreenOverlay() override { ++nTerminateOverlay; }
+    std::unique_ptr<TFullscreenOverlayCommandsClient> CreateOverlayCommandsClient() override
     {
-        std::lock_guard<std::mutex> guard(lock);
-        return member;
+        ++nCommandsClients;
+        return bRealCommandsClient ? std::make_unique<TFullscreenOverlayCommandsClient>() : nullptr;
     }
+    uint32_t TickCount() override { return tick; }
+    // Counts the sleep, sets hLooping, and sleeps a tenth of it (at least 1 ms).
+    void Sleep(uint32_t ms) override;
+    void SetActiveMonitor(const std::wstring& name) { std::lock_guard<std::mutex> guard(lock); wsActiveMonitor = name; }
+    template <class T>
+    T Copy(const T& member) { std::lock_guard<std::mutex> guard(lock); return member; }
 
     std::mutex lock;
+    std::wstring wsActiveMonitor = L"\\\\.\\DISPLAY1";
     std::vector<TDisplayInfo> displays;
-    bool bFailInitialize = false;
-    std::atomic<uint64_t> ui64CurrentSize{0};  // GetCurrentMonitorDimensions: width << 32 | height; 0: the display's
-    std::atomic<uint32_t> nStarted{0};
+    bool bNoCapturer = false, bFailInitialize = false, bRealCommandsClient = false;
+    std::atomic<uint32_t> tick{1000};
+    std::atomic<uint64_t> ui64CurrentSize{0};  // width << 32 | height now; 0: the display's size
+    std::atomic<uint32_t> nCreateCapturer{0}, nActiveMonitorQueries{0}, nStartOverlay{0}, nTerminateOverlay{0},
+        nCommandsClients{0}, nPollSleeps{0}, nLongSleeps{0};
     std::atomic<uint32_t> nCompleted{0};  // frames 1..nCompleted have all their rows written
-    std::atomic<uint32_t> nSizeQueries{0};
     std::atomic<bool> bDestroyed{false};
     // The next capture stops after half of its rows: hGateEntered is set, hGateRelease awaited.
     std::atomic<bool> bGateArmed{false};
     TKernelHandle hGateEntered{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     TKernelHandle hGateRelease{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    TKernelHandle hLooping{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     const uint8_t* pHeader = nullptr;
-    std::vector<std::wstring> initializeNames;
     std::vector<ParametersCall> parameterCalls;
     std::vector<WebCamCall> webCamCalls;
     std::vector<uint64_t> sharedHandles;
-};
-
-class FakeEnvironment final : public TCaptureLoopEnvironment {
-public:
-    explicit FakeEnvironment(Probe& rProbe) : probe(rProbe) {}
-    std::unique_ptr<TBaseFullscreenCapturer> CreateCapturer(uint32_t nCaptureMethod) override;
-    std::wstring GetMonitorForActiveApplication() override;
-    bool StartFullscreenOverlay() override { return ++nStartOverlay > 0; }
-    void TerminateFullscreenOverlay() override { ++nTerminateOverlay; }
-    std::unique_ptr<TFullscreenOverlayCommandsClient> CreateOverlayCommandsClient() override;
-    uint32_t TickCount() override { return tick.load(); }
-    void Sleep(uint32_t ms) override;
-    void SetActiveMonitor(const std::wstring& name);
-
-    bool bNoCapturer = false;          // CreateCapturer answers null
-    bool bRealCommandsClient = false;  // otherwise CreateOverlayCommandsClient answers null
-    std::atomic<uint32_t> tick{1000};
-    std::atomic<uint32_t> nCreateCapturer{0}, nActiveMonitorQueries{0}, nStartOverlay{0}, nTerminateOverlay{0},
-        nCommandsClients{0};
-    std::atomic<uint32_t> nPollSleeps{0};  // Sleep(1)
-    std::atomic<uint32_t> nLongSleeps{0};  // Sleep(100)
-    TKernelHandle hLooping{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};  // set by the first Sleep
-
-private:
-    Probe& probe;
-    std::mutex lock;
-    std::wstring wsActiveMonitor = L"\\\\.\\DISPLAY1";
 };
 
 class LoopHarness {
@@ -130,23 +113,14 @@ public:
     TFrameBufferHeader& Header() const { return *reinterpret_cast<TFrameBufferHeader*>(view.Bytes()); }
     TFrameBufferView View() const { return TFrameBufferView(view.Bytes(), view.Size()); }
     template <class T>
-    T Get(size_t offset) const
-    {
-        return std::atomic_ref<T>(*reinterpret_cast<T*>(view.Bytes() + offset)).load();
-    }
+    T Get(size_t offset) const { return std::atomic_ref<T>(*reinterpret_cast<T*>(view.Bytes() + offset)).load(); }
     template <class T>
-    void Set(size_t offset, T value) const
-    {
-        std::atomic_ref<T>(*reinterpret_cast<T*>(view.Bytes() + offset)).store(value);
-    }
+    void Set(size_t offset, T value) const { std::atomic_ref<T>(*reinterpret_cast<T*>(view.Bytes() + offset)) = value; }
     void Request(size_t slot) const { Set<uint8_t>(HDR(bFrameRequested) + slot, 1); }
     uint8_t Requested(size_t slot) const { return Get<uint8_t>(HDR(bFrameRequested) + slot); }
     uint8_t Ready(size_t slot) const { return Get<uint8_t>(HDR(bFrameReady) + slot); }
     uint32_t Timestamp(size_t slot) const { return Get<uint32_t>(HDR(ui32FrameTimestamps) + slot * 4); }
     bool FirstFrameEventSet() const { return ::WaitForSingleObject(firstFrameEvent.Get(), 0) == WAIT_OBJECT_0; }
-    // The test thread takes (or releases) the access mutex of `key`.
-    bool HoldAccessMutex(int key) const;
-    void ReleaseAccessMutex(int key) const;
 
     // Starts the run and waits until it passed its start-up (its first sleep) or ended.
     ::testing::AssertionResult Start(uint32_t nCaptureMethod = 1);
@@ -163,14 +137,12 @@ public:
     // Every pixel of the slot is frame `frame`'s.
     ::testing::AssertionResult SlotHoldsFrame(size_t slot, uint32_t frame) const;
 
-    Probe probe;
-    FakeEnvironment env{probe};
+    Fakes fake;
 
 private:
     std::wstring wsSectionName;
     TKernelHandle hSection;
     TMappedView view;
-    std::vector<TKernelHandle> hMutexes;
     TSharedFrameBuffer::TAccessMutexes mutexes;
     TZYREvent firstFrameEvent{nullptr, true, false, nullptr};
     std::atomic<bool> bTerminate{false};
