@@ -1,7 +1,6 @@
 #include "LoopHarness.h"
 
 #include "app/CapturePlan.h"
-#include "ipc/WideText.h"
 
 #include <algorithm>
 #include <cstring>
@@ -38,7 +37,7 @@ public:
     void SetCaptureParameters(int32_t iWidth, int32_t iHeight, THooksRect source, bool bKeep, bool bOverlays) override
     {
         TBaseFullscreenCapturer::SetCaptureParameters(iWidth, iHeight, source, bKeep, bOverlays);
-        Record(fake.parameterCalls, ParametersCall{iWidth, iHeight, ToRect(source), ToRect(SourceRect()), bOverlays});
+        fake.parameterCalls.push_back(ParametersCall{iWidth, iHeight, ToRect(source), ToRect(SourceRect()), bOverlays});
     }
     void GetScreenImageInternal(const TAreaView& destination, bool, ID3D11Texture2D*) override
     {
@@ -59,30 +58,24 @@ public:
                       const void* pShaderData, uint32_t ui32ShaderDataSize) override
     {
         const float* pFloats = static_cast<const float*>(pShaderData);
-        Record(fake.webCamCalls, WebCamCall{false, *reinterpret_cast<const uint32_t*>(pImage), iWidth, iHeight,
-                                            ui32Stride, ToRect(target), {pFloats, pFloats + ui32ShaderDataSize / 4},
-                                            InUse(HDR(WebCamImage.ui32InUse))});
+        fake.webCamCalls.push_back(WebCamCall{false, *reinterpret_cast<const uint32_t*>(pImage), iWidth, iHeight,
+                                              ui32Stride, ToRect(target), {pFloats, pFloats + ui32ShaderDataSize / 4},
+                                              InUse(HDR(WebCamImage.ui32InUse))});
     }
     void UpdateWebCamBackground(const uint8_t* pImage, int32_t iWidth, int32_t iHeight, uint32_t ui32Stride,
                                 THooksRect target) override
     {
-        Record(fake.webCamCalls, WebCamCall{true, *reinterpret_cast<const uint32_t*>(pImage), iWidth, iHeight,
-                                            ui32Stride, ToRect(target), {}, InUse(HDR(WebCamBackgroundImage.ui32InUse))});
+        fake.webCamCalls.push_back(WebCamCall{true, *reinterpret_cast<const uint32_t*>(pImage), iWidth, iHeight,
+                                              ui32Stride, ToRect(target), {}, InUse(HDR(WebCamBackgroundImage.ui32InUse))});
     }
     // Records the handle and hands out no texture: the slot then goes through shared memory.
     void OpenSharedHandle(HANDLE hShared, ID3D11Texture2D** ppTexture) override
     {
-        Record(fake.sharedHandles, uint64_t(reinterpret_cast<uintptr_t>(hShared)));
+        fake.sharedHandles.push_back(uint64_t(reinterpret_cast<uintptr_t>(hShared)));
         TBaseFullscreenCapturer::OpenSharedHandle(hShared, ppTexture);
     }
 
 private:
-    template <class T>
-    void Record(std::vector<T>& calls, T call)
-    {
-        std::lock_guard<std::mutex> guard(fake.lock);
-        calls.push_back(std::move(call));
-    }
     uint32_t InUse(size_t offset) const
     {
         return std::atomic_ref<const uint32_t>(*reinterpret_cast<const uint32_t*>(fake.pHeader + offset)).load();
@@ -151,7 +144,7 @@ LoopHarness::LoopHarness(const std::wstring& sectionName)
     header.iMaxHeight = 1080;
     header.ui32CaptureMethod = 1;
     header.bOverlayStatus = 0x5A;  // the loop writes 0 only when it starts the overlay
-    WriteHeaderWideString(header, ZYR_WIDE_FIELD(wszMonitorName), u"\\\\.\\DISPLAY1");
+    SetMonitorName(L"\\\\.\\DISPLAY1");
     fake.displays = {TDisplayInfo{reinterpret_cast<HMONITOR>(1), L"\\\\.\\DISPLAY1", 0, 0, 1920, 1080, true},
                      TDisplayInfo{reinterpret_cast<HMONITOR>(2), L"\\\\.\\DISPLAY2", -1280, 0, 1280, 1024, false}};
 }
@@ -167,14 +160,9 @@ LoopHarness::~LoopHarness()
     if (!frameBuffer.OpenSection(wsSectionName.c_str()) || !frameBuffer.MapHeader()) {
         return ::testing::AssertionFailure() << "OpenSection/MapHeader error " << ::GetLastError();
     }
-    TCaptureLoopResources resources;
-    resources.nCaptureMethod = nCaptureMethod;
-    resources.pFrameBuffer = &frameBuffer;
-    resources.pAccessMutexes = &mutexes;
-    resources.pTheFirstFrameCapturedEvent = &firstFrameEvent;
-    resources.pTerminate = &bTerminate;
     logMark = LogMark();
-    pLoop = std::make_unique<TCaptureScreenLoop>(resources, fake);
+    pLoop = std::make_unique<TCaptureScreenLoop>(
+        TCaptureLoopResources{nCaptureMethod, &frameBuffer, &mutexes, &firstFrameEvent, &bTerminate}, fake);
     thread = std::thread([this] {
         pLoop->Run();
         ::SetEvent(hEnded.Get());

@@ -12,6 +12,7 @@
 
 #include "app/TCaptureScreenLoop.h"
 #include "ipc/THandle.h"
+#include "ipc/WideText.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +21,6 @@
 #include <atomic>
 #include <cstddef>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,6 +51,7 @@ struct ParametersCall {
     int32_t iWidth, iHeight;
     Rect source, sourceAfter;  // as passed, and the capturer's once the base has set it
     bool bDrawOverlays;
+    bool operator==(const ParametersCall&) const = default;
 };
 
 struct WebCamCall {
@@ -63,10 +64,11 @@ struct WebCamCall {
     uint32_t ui32InUse;  // the image's ui32InUse during the call
 };
 
-// The process around the loop, and what its fake capturer is told and saw (vectors under `lock`).
+// The process around the loop, and what its fake capturer is told and saw (the vectors: read them
+// once the run stopped).
 struct Fakes final : TCaptureLoopEnvironment {
     std::unique_ptr<TBaseFullscreenCapturer> CreateCapturer(uint32_t nCaptureMethod) override;
-    std::wstring GetMonitorForActiveApplication() override { ++nActiveMonitorQueries; return Copy(wsActiveMonitor); }
+    std::wstring GetMonitorForActiveApplication() override { ++nActiveMonitorQueries; return pActiveMonitor.load(); }
     bool StartFullscreenOverlay() override { return ++nStartOverlay > 0; }
     void TerminateFullscreenOverlay() override { ++nTerminateOverlay; }
     std::unique_ptr<TFullscreenOverlayCommandsClient> CreateOverlayCommandsClient() override
@@ -77,12 +79,8 @@ struct Fakes final : TCaptureLoopEnvironment {
     uint32_t TickCount() override { return tick; }
     // Counts the sleep, sets hLooping, and sleeps a tenth of it (at least 1 ms).
     void Sleep(uint32_t ms) override;
-    void SetActiveMonitor(const std::wstring& name) { std::lock_guard<std::mutex> guard(lock); wsActiveMonitor = name; }
-    template <class T>
-    T Copy(const T& member) { std::lock_guard<std::mutex> guard(lock); return member; }
 
-    std::mutex lock;
-    std::wstring wsActiveMonitor = L"\\\\.\\DISPLAY1";
+    std::atomic<const wchar_t*> pActiveMonitor{L"\\\\.\\DISPLAY1"};
     std::vector<TDisplayInfo> displays;
     bool bNoCapturer = false, bFailInitialize = false, bRealCommandsClient = false;
     std::atomic<uint32_t> tick{1000};
@@ -117,14 +115,27 @@ public:
     template <class T>
     void Set(size_t offset, T value) const { std::atomic_ref<T>(*reinterpret_cast<T*>(view.Bytes() + offset)) = value; }
     void Request(size_t slot) const { Set<uint8_t>(HDR(bFrameRequested) + slot, 1); }
-    uint8_t Requested(size_t slot) const { return Get<uint8_t>(HDR(bFrameRequested) + slot); }
     uint8_t Ready(size_t slot) const { return Get<uint8_t>(HDR(bFrameReady) + slot); }
     uint32_t Timestamp(size_t slot) const { return Get<uint32_t>(HDR(ui32FrameTimestamps) + slot * 4); }
-    bool FirstFrameEventSet() const { return ::WaitForSingleObject(firstFrameEvent.Get(), 0) == WAIT_OBJECT_0; }
+    // True when the first-frame event was set since the last call (the call resets it).
+    bool TakeFirstFrameEvent() const
+    {
+        const bool bSet = ::WaitForSingleObject(firstFrameEvent.Get(), 0) == WAIT_OBJECT_0;
+        ::ResetEvent(firstFrameEvent.Get());
+        return bSet;
+    }
+    // Until the loop polled 20 more times for the current slot's request.
+    bool WaitPolls() const
+    {
+        const uint32_t polls = fake.nPollSleeps;
+        return WaitUntil([&] { return fake.nPollSleeps >= polls + 20; });
+    }
 
     // Starts the run and waits until it passed its start-up (its first sleep) or ended.
     ::testing::AssertionResult Start(uint32_t nCaptureMethod = 1);
     bool WaitEnded() const { return ::WaitForSingleObject(hEnded.Get(), kWaitMs) == WAIT_OBJECT_0; }
+    void SetMonitorName(const std::wstring& name) { WriteHeaderWideString(Header(), HDR(wszMonitorName), ToU16(name)); }
+    std::wstring MonitorName() const { return ToWide(ReadHeaderWideString(Header(), HDR(wszMonitorName))); }
     // Sets the stop flag and joins the thread (a no-op when not started).
     void Stop();
     // What the process logged since Start.
