@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 
@@ -152,25 +153,22 @@ TEST_F(DrawMouseCursor, ScaledCursorsHaveTruncatedSizesAtScaledPlaces)
     struct Case {
         double scale;
         bool bTopDown;
-        RECT expected;  // the pixels that changed
+        std::array<LONG, 4> expected;
     } const cases[] = {{0.5, false, {50, 40, 66, 56}}, {0.75, false, {75, 60, 99, 84}}, {0.5, true, {50, 41, 66, 57}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.scale << (c.bTopDown ? " top-down" : " bottom-up"));
         Frame frame(c.bTopDown);
         Draw(drawer, frame, c.scale);
-        RECT changed{320, 240, 0, 0};
+        std::array<LONG, 4> changed{320, 240, 0, 0};  // left, top, right, bottom of the pixels that changed
         for (LONG y = 0; y < 240; ++y) {
             for (LONG x = 0; x < 320; ++x) {
                 if (((frame.image.At(x, y) ^ Background(x, y)) & refcursor::kRgbMask) != 0) {
-                    changed = RECT{std::min(changed.left, x), std::min(changed.top, y), std::max(changed.right, x + 1),
-                                   std::max(changed.bottom, y + 1)};
+                    changed = {std::min(changed[0], x), std::min(changed[1], y), std::max(changed[2], x + 1),
+                               std::max(changed[3], y + 1)};
                 }
             }
         }
-        EXPECT_EQ(c.expected.left, changed.left);
-        EXPECT_EQ(c.expected.top, changed.top);
-        EXPECT_EQ(c.expected.right, changed.right);
-        EXPECT_EQ(c.expected.bottom, changed.bottom);
+        EXPECT_EQ(c.expected, changed);
     }
 }
 
