@@ -274,13 +274,13 @@ TEST(CaptureLoopIdle, ChangesAreReportedOnEveryIdlePass)
         EXPECT_EQ(c.report ? 1 : 0, h.Get<uint8_t>(HDR(bCaptureInvalidated)));
         h.Stop();
 
-        size_t changes = 0;
-        for (const TLoggedLine& line : h.Lines()) {
-            changes += line.strText.find("has been changed") != std::string::npos ? 1 : 0;
-        }
-        const size_t reports = c.report ? CountLines(h.Lines(), c.type, LoopLine(c.report)) : 0;
+        const std::vector<TLoggedLine> lines = h.Lines();
+        const auto changes = std::count_if(lines.begin(), lines.end(), [](const TLoggedLine& line) {
+            return line.strText.find("has been changed") != std::string::npos;
+        });
+        const size_t reports = c.report ? CountLines(lines, c.type, LoopLine(c.report)) : 0;
         EXPECT_GE(reports, c.report ? 2u : 0u);
-        EXPECT_EQ(reports, changes) << "no other report";
+        EXPECT_EQ(ptrdiff_t(reports), changes) << "no other report";
         EXPECT_EQ(kDisplay1, h.MonitorName()) << "the name of the start stays";
         EXPECT_EQ(1u, h.fake.parameterCalls.size()) << "the layout of the start stays";
         EXPECT_EQ(c.region.right == 0, h.fake.nActiveMonitorQueries > 0) << "a region never follows the monitor";
