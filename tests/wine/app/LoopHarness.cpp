@@ -15,19 +15,20 @@ public:
     explicit FakeCapturer(Fakes& rFake) : TBaseFullscreenCapturer(::GetModuleHandleW(nullptr)), fake(rFake) {}
     ~FakeCapturer() override { fake.bDestroyed = true; }
 
-    // As both capture methods: the base resolves the name, the display with that name is selected.
+    // As both capture methods: the base resolves the name (the primary's when none matches).
     bool Initialize(std::wstring wsName) override
     {
-        TBaseFullscreenCapturer::Initialize(wsName);
+        return TBaseFullscreenCapturer::Initialize(wsName) && !fake.bFailInitialize;
+    }
+    SIZE GetMonitorDimensions() override
+    {
         for (const TDisplayInfo& display : vecDisplays) {
-            if (!fake.bFailInitialize && wsDisplayName == display.wszDeviceName) {
-                vecSelectedDisplays.push_back(display);
-                return true;
+            if (wsDisplayName == display.wszDeviceName) {
+                return SIZE{display.iWidth, display.iHeight};
             }
         }
-        return false;
+        return SIZE{0, 0};
     }
-    SIZE GetMonitorDimensions() override { return SIZE{vecSelectedDisplays[0].iWidth, vecSelectedDisplays[0].iHeight}; }
     SIZE GetCurrentMonitorDimensions() override
     {
         const uint64_t size = fake.ui64CurrentSize;

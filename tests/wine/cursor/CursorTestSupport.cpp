@@ -50,29 +50,6 @@ void CursorHost::Publish(uint64_t ui64Handle, POINT position, POINT hotspot, ref
     ::ReleaseMutex(hMutex.Get());
 }
 
-void CursorHost::HoldMutex()
-{
-    TKernelHandle hHeld(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    ::ResetEvent(hRelease.Get());
-    holder = std::thread([this, held = hHeld.Get()] {
-        const bool bHeld = ::WaitForSingleObject(hMutex.Get(), kWaitMs) == WAIT_OBJECT_0;
-        ::SetEvent(held);
-        ::WaitForSingleObject(hRelease.Get(), kWaitMs);
-        if (bHeld) {
-            ::ReleaseMutex(hMutex.Get());
-        }
-    });
-    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hHeld.Get(), kWaitMs));
-}
-
-void CursorHost::ReleaseMutex()
-{
-    if (holder.joinable()) {
-        ::SetEvent(hRelease.Get());
-        holder.join();
-    }
-}
-
 uint64_t PointAt(POINT position)
 {
     if (!::SetCursorPos(position.x, position.y)) {

@@ -14,7 +14,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <thread>
 #include <vector>
 
 namespace cursortest {
@@ -27,7 +26,6 @@ constexpr DWORD kWaitMs = 30000;
 class CursorHost {
 public:
     explicit CursorHost(uint8_t* pSection = nullptr, uint64_t ui64SectionSize = 0);
-    ~CursorHost() { ReleaseMutex(); }
 
     TFrameBufferView View() const { return TFrameBufferView(pBytes, ui64Size); }
     TFrameBufferHeader& Header() const { return *reinterpret_cast<TFrameBufferHeader*>(pBytes); }
@@ -36,17 +34,13 @@ public:
     void Publish(uint64_t ui64Handle, POINT position, POINT hotspot, refcursor::TCursorPicture picture) const;
     // True when the drawer signalled the event since the last call (the call consumes it).
     bool TakeEvent() const { return ::WaitForSingleObject(hEvent.Get(), 0) == WAIT_OBJECT_0; }
-    // The cursor mutex held by a thread of its own (not the drawer's) until ReleaseMutex.
-    void HoldMutex();
-    void ReleaseMutex();
+    HANDLE Mutex() const { return hMutex.Get(); }
 
 private:
     std::vector<uint8_t> block;
     uint8_t* pBytes;
     uint64_t ui64Size;
     TKernelHandle hMutex, hEvent;
-    TKernelHandle hRelease{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    std::thread holder;
 };
 
 // Moves the pointer to `position` over the scene and waits until the platform reports a visible
