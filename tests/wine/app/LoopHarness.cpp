@@ -67,7 +67,8 @@ public:
                                 THooksRect target) override
     {
         fake.webCamCalls.push_back(WebCamCall{true, *reinterpret_cast<const uint32_t*>(pImage), iWidth, iHeight,
-                                              ui32Stride, ToRect(target), {}, InUse(HDR(WebCamBackgroundImage.ui32InUse))});
+                                              ui32Stride, ToRect(target), {},
+                                              InUse(HDR(WebCamBackgroundImage.ui32InUse))});
     }
     // Records the handle and hands out no texture: the slot then goes through shared memory.
     void OpenSharedHandle(HANDLE hShared, ID3D11Texture2D** ppTexture) override

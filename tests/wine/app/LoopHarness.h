@@ -62,6 +62,7 @@ struct WebCamCall {
     Rect target;
     std::vector<float> shaderData;
     uint32_t ui32InUse;  // the image's ui32InUse during the call
+    bool operator==(const WebCamCall&) const = default;
 };
 
 // The process around the loop, and what its fake capturer is told and saw (the vectors: read them

@@ -73,7 +73,7 @@ uint64_t PointAt(POINT position)
     return 0;
 }
 
-::testing::AssertionResult ShowsCursorAt(const Image& image, const std::function<uint32_t(int32_t, int32_t)>& background,
+::testing::AssertionResult ShowsCursorAt(const Image& image, const std::function<uint32_t(int32_t, int32_t)>& backdrop,
                                          refcursor::TCursorPicture picture, int32_t left, int32_t top, int32_t columns,
                                          int32_t rows)
 {
@@ -84,18 +84,14 @@ uint64_t PointAt(POINT position)
             const int32_t cx = x - left;
             const int32_t cy = y - top;
             const bool inside = cx >= 0 && cx < columns && cy >= 0 && cy < rows;
-            const uint32_t expected =
-                inside ? refcursor::ExpectedPixel(picture, cx, cy, background(x, y)) : background(x, y);
-            if (((expected ^ image.At(x, y)) & refcursor::kRgbMask) != 0 && mismatches++ < 4) {
-                first << " (" << x << ", " << y << "): 0x" << std::hex << image.At(x, y) << " instead of 0x"
-                      << expected << std::dec << (inside ? " in the cursor;" : " outside;");
+            const uint32_t back = backdrop(x, y);
+            const uint32_t expected = inside ? refcursor::ExpectedPixel(picture, cx, cy, back) : back;
+            if (((expected ^ image.At(x, y)) & refcursor::kRgbMask) != 0 && mismatches++ == 0) {
+                first << " first (" << x << ", " << y << "): 0x" << std::hex << image.At(x, y) << " not 0x" << expected;
             }
         }
     }
-    if (mismatches == 0) {
-        return ::testing::AssertionSuccess();
-    }
-    return ::testing::AssertionFailure() << mismatches << " pixels differ:" << first.str();
+    return ::testing::AssertionResult(mismatches == 0) << mismatches << " pixels differ," << first.str();
 }
 
 }  // namespace cursortest

@@ -60,9 +60,9 @@ struct Image {
     }
 };
 
-// Every pixel (under kRgbMask): the picture's 1:1 pixels over `background` in the first `columns`
+// Every pixel (under kRgbMask): the picture's 1:1 pixels over `backdrop` in the first `columns`
 // x `rows` of the square whose top-left picture pixel is at (left, top), the background elsewhere.
-::testing::AssertionResult ShowsCursorAt(const Image& image, const std::function<uint32_t(int32_t, int32_t)>& background,
+::testing::AssertionResult ShowsCursorAt(const Image& image, const std::function<uint32_t(int32_t, int32_t)>& backdrop,
                                          refcursor::TCursorPicture picture, int32_t left, int32_t top,
                                          int32_t columns = refcursor::kCursorSize,
                                          int32_t rows = refcursor::kCursorSize);
