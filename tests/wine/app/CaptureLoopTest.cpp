@@ -9,7 +9,6 @@
 
 #include "app/CapturePlan.h"
 #include "ipc/HostObjectNames.h"
-#include "ipc/WideText.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,6 @@
 #include "app/CapturePlan.h"
 
 #include <algorithm>
-#include <cstring>
 #include <stdexcept>
 
 namespace looptest {
