@@ -1,135 +1,166 @@
-// Runs TCaptureScreenLoop on a thread of its own against what a host would give it, all made by the
-// test: a 64 MiB frame buffer section under a private name (mapped whole for the test's own reads),
-// the four overlay access mutexes (keys 0..3), a manual-reset first-frame event and the stop flag;
-// the capturer and the process around the loop are the fakes of LoopFakes.h.
+// Runs TCaptureScreenLoop on a thread of its own against what a host gives it, all made by the
+// test: a 64 MiB frame buffer section (mapped whole for the test's own reads), the four access
+// mutexes, a manual-reset first-frame event and the stop flag. The capturer is a fake that needs
+// no screen and writes a pattern encoding the frame number; the environment has a clock the test
+// moves and sleeps ten times shorter than asked.
 //
-// The test writes the header freely before Start. Afterwards the loop thread writes it too: the
-// handshake fields are then read and written through the accessors below (atomic accesses).
+// Before Start the test writes the header freely; afterwards the loop thread writes it too, so the
+// test goes through Get/Set (atomic accesses by offset: the header is packed).
 #pragma once
 
-#include "LoopFakes.h"
 #include "ProcessLogServer.h"
 
 #include "app/TCaptureScreenLoop.h"
-#include "framebuffer/FrameBufferView.h"
-#include "framebuffer/TSharedFrameBuffer.h"
 #include "ipc/THandle.h"
-#include "ipc/TZYREvent.h"
+#include "ipc/WideText.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <atomic>
-#include <cstdint>
+#include <cstddef>
 #include <functional>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#define HDR(field) offsetof(TFrameBufferHeader, field)
+
 namespace looptest {
 
-constexpr char kLoopName[] = "TZYRFullscreenCapturer::CaptureScreenThread";
+constexpr DWORD kWaitMs = 10000;
 constexpr uint64_t kSectionSize = 64ull << 20;
 
-// Polls the condition every millisecond until it holds or timeoutMs passed; true when it held.
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = kWaitMs);
-// The performance counter now, in the milliseconds the loop stamps frames with.
-uint32_t CounterMilliseconds();
-// "TZYRFullscreenCapturer::CaptureScreenThread " + text.
-std::string LoopLine(const std::string& text);
+bool WaitUntil(const std::function<bool()>& condition);
+inline std::string LoopLine(const std::string& text) { return "TZYRFullscreenCapturer::CaptureScreenThread " + text; }
 size_t CountLines(const std::vector<TLoggedLine>& lines, uint32_t type, const std::string& text);
-size_t CountText(const std::vector<TLoggedLine>& lines, const std::string& text);
+// Pixel (x, y) of frame `frame` as the fake writes it: the frame's low byte, 12 bits of row, 12 of column.
+inline uint32_t PatternPixel(uint32_t frame, uint32_t x, uint32_t y)
+{
+    return (frame & 0xFFu) << 24 | (y & 0xFFFu) << 12 | (x & 0xFFFu);
+}
+
+struct Rect {
+    int32_t left, top, right, bottom;
+    bool operator==(const Rect&) const = default;
+};
+inline Rect ToRect(const THooksRect& r) { return Rect{r.left, r.top, r.right, r.bottom}; }
+
+struct ParametersCall {
+    int32_t iWidth, iHeight;
+    Rect source, sourceAfter;  // as passed, and the capturer's once the base has set it
+    bool bDrawOverlays;
+    bool operator==(const ParametersCall&) const = default;
+};
+
+struct WebCamCall {
+    bool bBackground;
+    uint32_t ui32FirstPixel;  // of the image the call was given
+    int32_t iWidth, iHeight;
+    uint32_t ui32Stride;
+    Rect target;
+    std::vector<float> shaderData;
+    uint32_t ui32InUse;  // the image's ui32InUse during the call
+    bool operator==(const WebCamCall&) const = default;
+};
+
+// The process around the loop, and what its fake capturer is told and saw (the vectors: read them
+// once the run stopped).
+struct Fakes final : TCaptureLoopEnvironment {
+    std::unique_ptr<TBaseFullscreenCapturer> CreateCapturer(uint32_t nCaptureMethod) override;
+    std::wstring GetMonitorForActiveApplication() override { ++nActiveMonitorQueries; return pActiveMonitor.load(); }
+    bool StartFullscreenOverlay() override { return ++nStartOverlay > 0; }
+    void TerminateFullscreenOverlay() override { ++nTerminateOverlay; }
+    std::unique_ptr<TFullscreenOverlayCommandsClient> CreateOverlayCommandsClient() override
+    {
+        ++nCommandsClients;
+        return bRealCommandsClient ? std::make_unique<TFullscreenOverlayCommandsClient>() : nullptr;
+    }
+    uint32_t TickCount() override { return tick; }
+    // Counts the sleep, sets hLooping, and sleeps a tenth of it (at least 1 ms).
+    void Sleep(uint32_t ms) override;
+
+    std::atomic<const wchar_t*> pActiveMonitor{L"\\\\.\\DISPLAY1"};
+    std::vector<TDisplayInfo> displays;
+    bool bNoCapturer = false, bFailInitialize = false, bRealCommandsClient = false;
+    std::atomic<uint32_t> tick{1000};
+    std::atomic<uint64_t> ui64CurrentSize{0};  // width << 32 | height now; 0: the display's size
+    std::atomic<uint32_t> nCreateCapturer{0}, nActiveMonitorQueries{0}, nStartOverlay{0}, nTerminateOverlay{0},
+        nCommandsClients{0}, nPollSleeps{0}, nLongSleeps{0};
+    std::atomic<uint32_t> nCompleted{0};  // frames 1..nCompleted have all their rows written
+    std::atomic<bool> bDestroyed{false};
+    // The next capture stops after half of its rows: hGateEntered is set, hGateRelease awaited.
+    std::atomic<bool> bGateArmed{false};
+    TKernelHandle hGateEntered{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    TKernelHandle hGateRelease{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    TKernelHandle hLooping{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    const uint8_t* pHeader = nullptr;
+    std::vector<ParametersCall> parameterCalls;
+    std::vector<WebCamCall> webCamCalls;
+    std::vector<uint64_t> sharedHandles;
+};
 
 class LoopHarness {
 public:
-    // Section under `sectionName`, or a private name when it is empty. The header says: size from
-    // the capture (iRequestedWidth -1), capacity 1920 x 1080, GDI, capture disabled, monitor
-    // \\.\DISPLAY1. The fake lists \\.\DISPLAY1 (0, 0) 1920 x 1080 primary and \\.\DISPLAY2 at
-    // (-1280, 0) 1280 x 1024; the active application is on \\.\DISPLAY1.
+    // The section under `sectionName` (a private name when empty). The header: size from the
+    // capture, capacity 1920 x 1080, GDI, capture disabled, monitor \\.\DISPLAY1. The fake lists
+    // \\.\DISPLAY1 (0, 0) 1920 x 1080 primary and \\.\DISPLAY2 at (-1280, 0) 1280 x 1024.
     explicit LoopHarness(const std::wstring& sectionName = L"");
     ~LoopHarness();
-    LoopHarness(const LoopHarness&) = delete;
-    LoopHarness& operator=(const LoopHarness&) = delete;
 
-    // False (with a test failure) when the section, its view, a mutex or the event is missing.
-    bool Made() const { return bMade; }
     TFrameBufferHeader& Header() const { return *reinterpret_cast<TFrameBufferHeader*>(view.Bytes()); }
     TFrameBufferView View() const { return TFrameBufferView(view.Bytes(), view.Size()); }
-    void SetMonitorName(const std::u16string& name) const;
-    std::u16string MonitorName() const;
+    template <class T>
+    T Get(size_t offset) const { return std::atomic_ref<T>(*reinterpret_cast<T*>(view.Bytes() + offset)).load(); }
+    template <class T>
+    void Set(size_t offset, T value) const { std::atomic_ref<T>(*reinterpret_cast<T*>(view.Bytes() + offset)) = value; }
+    void Request(size_t slot) const { Set<uint8_t>(HDR(bFrameRequested) + slot, 1); }
+    uint8_t Ready(size_t slot) const { return Get<uint8_t>(HDR(bFrameReady) + slot); }
+    uint32_t Timestamp(size_t slot) const { return Get<uint32_t>(HDR(ui32FrameTimestamps) + slot * 4); }
+    // True when the first-frame event was set since the last call (the call resets it).
+    bool TakeFirstFrameEvent() const
+    {
+        const bool bSet = ::WaitForSingleObject(firstFrameEvent.Get(), 0) == WAIT_OBJECT_0;
+        ::ResetEvent(firstFrameEvent.Get());
+        return bSet;
+    }
+    // Until the loop polled 20 more times for the current slot's request.
+    bool WaitPolls() const
+    {
+        const uint32_t polls = fake.nPollSleeps;
+        return WaitUntil([&] { return fake.nPollSleeps >= polls + 20; });
+    }
 
-    // Before Start: the loop gets a first-frame event object whose open failed (a null handle).
-    void UseFirstFrameEventWithoutHandle();
-    // The test thread takes (or releases) the access mutex of `key`; the loop's zero-time-out
-    // waits then fail while it is held.
-    bool HoldAccessMutex(int key) const;
-    void ReleaseAccessMutex(int key) const;
-
-    // Opens the section as the product does and starts the run; the log mark is taken here.
-    void Start(uint32_t nCaptureMethod = 1);
-    // Until the run passed its start-up (its first sleep) or ended; false after kWaitMs.
-    bool WaitLooping() const;
-    // Until the run returned on its own; false after kWaitMs.
-    bool WaitEnded() const;
-    bool Ended() const { return ::WaitForSingleObject(hEnded.Get(), 0) == WAIT_OBJECT_0; }
-    // Sets the stop flag and joins the thread (a no-op when not started or already stopped).
+    // Starts the run and waits until it passed its start-up (its first sleep) or ended.
+    ::testing::AssertionResult Start(uint32_t nCaptureMethod = 1);
+    bool WaitEnded() const { return ::WaitForSingleObject(hEnded.Get(), kWaitMs) == WAIT_OBJECT_0; }
+    void SetMonitorName(const std::wstring& name) { WriteHeaderWideString(Header(), HDR(wszMonitorName), ToU16(name)); }
+    std::wstring MonitorName() const { return ToWide(ReadHeaderWideString(Header(), HDR(wszMonitorName))); }
+    // Sets the stop flag and joins the thread (a no-op when not started).
     void Stop();
     // What the process logged since Start.
     std::vector<TLoggedLine> Lines() const { return LinesSince(logMark); }
 
-    // The handshake of one slot, as a host plays it.
-    void Request(size_t slot) const;
-    uint8_t Requested(size_t slot) const;
-    uint8_t Ready(size_t slot) const;
-    void ClearReady(size_t slot) const;
-    uint32_t Timestamp(size_t slot) const;
-    int32_t SingleFrameState() const;
-    void SetSingleFrameState(int32_t state) const;
-    void SetCaptureEnabled(bool bEnabled) const;
-    void SetSuppressOverlayCommand(bool bSuppress) const;
-    uint8_t CaptureInvalidated() const;
-    uint32_t OverlayCommand() const;
-    void SetOverlayCommand(uint32_t command) const;
-    uint32_t OverlayCommandStatus() const;
-    bool FirstFrameEventSet() const;
-
-    // Requests `slot`, waits for it to be ready and clears the ready flag again (the host took it).
-    // Fails when the slot was not published within kWaitMs.
+    // Requests `slot`, waits for it to be ready and clears the flag again (the host took it).
     ::testing::AssertionResult Serve(size_t slot) const;
-    // The first request of a run: captured inside the warm-up, the clock moved past 2,000 ms,
-    // then published.
+    // The first request of a run: captured inside the warm-up, the clock moved past it, published.
     ::testing::AssertionResult PassWarmUp(size_t slot);
-    // The slot's pixels, checked through the bounds-checked view: every row of frame `frame`.
+    // Every pixel of the slot is frame `frame`'s.
     ::testing::AssertionResult SlotHoldsFrame(size_t slot, uint32_t frame) const;
-    // The frame number whose low byte the slot's first pixel carries, from the capturer's calls.
-    uint32_t FrameInSlot(size_t slot) const;
 
-    void SetSharedTextureHandle(size_t slot, uint64_t handle) const;
-
-    // A header field of the test's view by its offset (packed fields cannot be bound directly).
-    template <class T>
-    T* Field(size_t offset) const
-    {
-        return reinterpret_cast<T*>(view.Bytes() + offset);
-    }
-
-    std::shared_ptr<CapturerProbe> probe;
-    FakeEnvironment env;
+    Fakes fake;
 
 private:
-    bool bMade = false;
+    std::wstring wsSectionName;
     TKernelHandle hSection;
     TMappedView view;
-    std::vector<TKernelHandle> hMutexes;
     TSharedFrameBuffer::TAccessMutexes mutexes;
-    std::unique_ptr<TZYREvent> pFirstFrameEvent;
-    std::wstring wsSectionName;
+    TZYREvent firstFrameEvent{nullptr, true, false, nullptr};
     std::atomic<bool> bTerminate{false};
     TSharedFrameBuffer frameBuffer;
     std::unique_ptr<TCaptureScreenLoop> pLoop;
-    TKernelHandle hEnded;
+    TKernelHandle hEnded{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     std::thread thread;
     size_t logMark = 0;
 };

@@ -1,6 +1,6 @@
-// The cursor drawer against the real platform: the live pointer over the scene, icons made by
-// CreateIconIndirect from the DIBs a host publishes, DrawIconEx into the scratch, real pixels of
-// frames in both row orders, the host's named mutex and event, and the lines the drawer logs.
+// The cursor drawer against the real platform: the live pointer over the scene, icons made from
+// the DIBs a host publishes, real pixels of frames in both row orders, the host's named mutex and
+// event, and the lines the drawer logs.
 #include "CursorTestSupport.h"
 #include "ProcessLogServer.h"
 #include "SceneTestSupport.h"
@@ -9,58 +9,64 @@
 
 #include <gtest/gtest.h>
 
-#include <windows.h>
-
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
+#include <thread>
 
 namespace {
 
 using cursortest::CursorHost;
-using cursortest::Frame;
 using cursortest::PointAt;
-using cursortest::ShowsCursorAt;
 using refcursor::TCursorPicture;
 
-constexpr char kDraw[] = "TDrawMouseCursor::DrawCursor ";
+const std::string kIconError = "TDrawMouseCursor::DrawCursor CreateIconIndirect error ";
 
-size_t CountStartingWith(const std::vector<std::string>& texts, const std::string& prefix)
+// Coordinates in blue and green, red below 0x40: never a cursor's colour.
+uint32_t Background(int32_t x, int32_t y)
 {
-    size_t n = 0;
-    for (const std::string& text : texts) {
-        n += text.rfind(prefix, 0) == 0 ? 1 : 0;
-    }
-    return n;
+    return static_cast<uint32_t>((x & 0xFF) | (y & 0xFF) << 8 | ((x >> 8 & 3) | (y >> 8 & 3) << 2) << 16);
 }
 
-size_t CountContaining(const std::vector<std::string>& texts, const std::string& part)
-{
-    size_t n = 0;
-    for (const std::string& text : texts) {
-        n += text.rfind(kDraw, 0) == 0 && text.find(part) != std::string::npos ? 1 : 0;
+// A 320 x 240 frame of the background.
+struct Frame {
+    explicit Frame(bool bTopDown) : image{reinterpret_cast<uint8_t*>(pixels.data()), 320, 240, 320 * 4, bTopDown}
+    {
+        for (int32_t y = 0; y < 240; ++y) {
+            for (int32_t x = 0; x < 320; ++x) {
+                image.At(x, y) = Background(x, y);
+            }
+        }
     }
-    return n;
-}
+    ::testing::AssertionResult Shows(TCursorPicture picture, int32_t left, int32_t top, int32_t columns = 32,
+                                     int32_t rows = 32) const
+    {
+        return cursortest::ShowsCursorAt(image, Background, picture, left, top, columns, rows);
+    }
+    ::testing::AssertionResult ShowsNothing() const { return Shows(TCursorPicture::Colour, 0, 0, 0, 0); }
+
+    std::vector<uint32_t> pixels = std::vector<uint32_t>(320 * 240);
+    cursortest::Image image;
+};
 
 class DrawMouseCursor : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { pScene = scenetest::StartSuiteScene(scene::Pattern::Coords); }
     static void TearDownTestSuite() { scenetest::QuitSuiteScene(pScene); }
-    void SetUp() override
-    {
-        ASSERT_NE(pScene, nullptr);
-        mark = LogMark();
-    }
+    void SetUp() override { ASSERT_NE(pScene, nullptr); }
 
-    // One frame at 1:1 without offset, as the capture loop draws it.
-    static void Draw(TDrawMouseCursor& drawer, Frame& frame, double scale = 1.0)
+    // On a thread of its own, as the capture thread draws: the test thread can hold the host's
+    // mutex meanwhile (a mutex is recursive for its owner thread).
+    static void Draw(TDrawMouseCursor& drawer, Frame& frame, double scale = 1.0, int32_t offsetY = 0)
     {
-        drawer.DrawCursor(frame.Data(), frame.Width(), frame.Height(), frame.Stride(), 0, 0, frame.TopDown(), scale,
-                          scale);
+        const cursortest::Image& i = frame.image;
+        std::thread([&] {
+            drawer.DrawCursor(i.pData, i.iWidth, i.iHeight, i.ui32Stride, 0, offsetY, i.bTopDown, scale, scale);
+        }).join();
     }
-    std::vector<std::string> Texts() const { return TextsSince(mark); }
-    // The pointer at `at`, and the host publishing the live cursor there with `picture`: the
-    // drawer's first frame then draws and caches it. Returns the live handle (0 after a failure).
+    // The pointer at `at`, and the host publishing the live cursor there: the returned handle (0
+    // after a failure).
     static uint64_t PublishLive(const CursorHost& host, POINT at, POINT hotspot, TCursorPicture picture)
     {
         const uint64_t handle = PointAt(at);
@@ -69,111 +75,101 @@ protected:
         }
         return handle;
     }
+    size_t Count(const std::string& part) const
+    {
+        const std::vector<std::string> texts = TextsSince(mark);
+        return static_cast<size_t>(std::count_if(texts.begin(), texts.end(), [&](const std::string& text) {
+            return text.find(part) != std::string::npos;
+        }));
+    }
 
     static std::unique_ptr<scenetest::SceneRun> pScene;
-    size_t mark = 0;
+    size_t mark = LogMark();
 };
 
 std::unique_ptr<scenetest::SceneRun> DrawMouseCursor::pScene;
 
-TEST_F(DrawMouseCursor, ColourCursorIsDrawnFromTheHostOnceThenFromTheCacheInBothRowOrders)
+TEST_F(DrawMouseCursor, MissAsksTheHostOnceAndHitDrawsTheCachedPictureAtTheLivePointerWithoutLock)
 {
-    CursorHost host;
-    const POINT at{100, 80};
-    ASSERT_NE(0u, PublishLive(host, at, POINT{0, 0}, TCursorPicture::Colour));
-    TDrawMouseCursor drawer(host.View());
+    for (const TCursorPicture picture : {TCursorPicture::Colour, TCursorPicture::Monochrome}) {
+        SCOPED_TRACE(refcursor::CursorPictureName(picture));
+        mark = LogMark();
+        CursorHost host;
+        const uint64_t handle = PublishLive(host, POINT{100, 80}, POINT{2, 3}, picture);
+        ASSERT_NE(0u, handle);
+        TDrawMouseCursor drawer(host.View());
+        Frame bottomUp(false);
+        Draw(drawer, bottomUp);
+        EXPECT_TRUE(bottomUp.Shows(picture, 98, 77));
+        EXPECT_TRUE(host.TakeEvent()) << "a miss asks the host";
 
-    Frame bottomUp(320, 240, false);
-    Draw(drawer, bottomUp);
-    EXPECT_TRUE(ShowsCursorAt(bottomUp, TCursorPicture::Colour, 100, 80));
-    EXPECT_TRUE(host.TakeEvent()) << "a cursor not cached asks the host";
-    EXPECT_EQ(1u, drawer.CachedCursors());
-
-    // Top-down rows: the cursor covers image rows y + 1 .. y + 32.
-    Frame topDown(320, 240, true);
-    Draw(drawer, topDown);
-    EXPECT_TRUE(ShowsCursorAt(topDown, TCursorPicture::Colour, 100, 81));
-    EXPECT_FALSE(host.TakeEvent()) << "a cached cursor asks nothing";
-    EXPECT_EQ(1u, drawer.CachedCursors());
-
-    const std::vector<std::string> texts = Texts();
-    EXPECT_EQ(1u, CountStartingWith(texts, std::string(kDraw) + "cursor created"));
-    EXPECT_EQ(1u, CountContaining(texts, " inserted in the cache"));
-    EXPECT_EQ(1u, CountContaining(texts, " found in cache"));
+        // The host holds its mutex, its block says something else, the pointer moved.
+        const TCursorPicture other =
+            picture == TCursorPicture::Colour ? TCursorPicture::Monochrome : TCursorPicture::Colour;
+        host.Publish(handle, POINT{0, 0}, POINT{0, 0}, other);
+        ASSERT_NE(0u, PointAt(POINT{200, 150}));
+        ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(host.Mutex(), 0));
+        Frame topDown(true);
+        Draw(drawer, topDown);
+        ::ReleaseMutex(host.Mutex());
+        // Top-down rows: the cursor covers image rows y + 1 .. y + 32.
+        EXPECT_TRUE(topDown.Shows(picture, 198, 148)) << "cached picture and hot spot, live position";
+        EXPECT_FALSE(host.TakeEvent()) << "a hit asks nothing";
+        EXPECT_EQ(1u, drawer.CachedCursors());
+        EXPECT_EQ(1u, Count(" inserted in the cache"));
+        EXPECT_EQ(0u, Count("TZYRMutex::Unlock ReleaseMutex error"));
+    }
 }
 
-TEST_F(DrawMouseCursor, CacheHitReadsNoBlockTakesNoLockAndFollowsTheLivePointer)
+struct NoCursorCase {
+    const char* name;
+    TCursorPicture picture;
+    bool bHeld, bUntrusted;
+    std::vector<std::string> lines;  // error lines of the frame besides the failed icon's
+};
+
+TEST_F(DrawMouseCursor, HeldMutexCostsThatFrameItsCursorAndHandle0OrAnUntrustedBlockBuildsNothing)
 {
-    CursorHost host;
-    const uint64_t handle = PublishLive(host, POINT{40, 30}, POINT{2, 3}, TCursorPicture::Colour);
-    ASSERT_NE(0u, handle);
-    TDrawMouseCursor drawer(host.View());
-    Frame frame(320, 240, false);
-    Draw(drawer, frame);
-    ASSERT_TRUE(ShowsCursorAt(frame, TCursorPicture::Colour, 38, 27));
-    ASSERT_TRUE(host.TakeEvent());
-
-    // The host now holds its mutex and the block says something else: a hit needs neither.
-    host.Publish(handle, POINT{0, 0}, POINT{0, 0}, TCursorPicture::Monochrome);
-    ASSERT_NE(0u, PointAt(POINT{200, 150}));
-    host.HoldMutex();
-    frame.FillBackground();
-    Draw(drawer, frame);
-    host.ReleaseMutex();
-    EXPECT_TRUE(ShowsCursorAt(frame, TCursorPicture::Colour, 198, 147)) << "cached picture, live position, cached hot spot";
-    EXPECT_FALSE(host.TakeEvent());
-    EXPECT_EQ(0u, CountStartingWith(Texts(), "TZYRMutex::Unlock ReleaseMutex error"));
-}
-
-TEST_F(DrawMouseCursor, HostHoldingTheMutexCostsThatFrameItsCursorAndNothingElse)
-{
-    CursorHost host;
-    ASSERT_NE(0u, PublishLive(host, POINT{60, 50}, POINT{0, 0}, TCursorPicture::Colour));
-    TDrawMouseCursor drawer(host.View());
-    Frame frame(320, 240, false);
-
-    host.HoldMutex();
-    Draw(drawer, frame);
-    host.ReleaseMutex();
-    EXPECT_TRUE(ShowsCursorAt(frame, TCursorPicture::Colour, 0, 0, 0)) << "the frame keeps its own pixels";
-    EXPECT_TRUE(host.TakeEvent());
-    EXPECT_EQ(0u, drawer.CachedCursors());
-    std::vector<std::string> texts = Texts();
-    EXPECT_EQ(1u, CountStartingWith(texts, std::string(kDraw) + "CreateIconIndirect error "));
-    EXPECT_EQ(1u, CountStartingWith(texts, "TZYRMutex::Unlock ReleaseMutex error "))
-        << "the lock that timed out is still released, and fails once";
-
-    Draw(drawer, frame);
-    EXPECT_TRUE(ShowsCursorAt(frame, TCursorPicture::Colour, 60, 50)) << "the next frame tries again";
-    EXPECT_TRUE(host.TakeEvent());
-    EXPECT_EQ(1u, drawer.CachedCursors());
-}
-
-TEST_F(DrawMouseCursor, NothingPublishedBuildsNothing)
-{
-    CursorHost host;
-    ASSERT_NE(0u, PointAt(POINT{60, 50}));
-    host.Publish(0, POINT{60, 50}, POINT{0, 0}, TCursorPicture::None);
-    TDrawMouseCursor drawer(host.View());
-    Frame frame(320, 240, true);
-    Draw(drawer, frame);
-    Draw(drawer, frame);
-    EXPECT_TRUE(ShowsCursorAt(frame, TCursorPicture::Colour, 0, 0, 0));
-    EXPECT_EQ(0u, drawer.CachedCursors());
-    EXPECT_TRUE(host.TakeEvent());
-    EXPECT_EQ(2u, CountStartingWith(Texts(), std::string(kDraw) + "CreateIconIndirect error "));
-}
-
-TEST_F(DrawMouseCursor, MonochromeCursorIsHalfItsMaskHigh)
-{
-    CursorHost host;
-    ASSERT_NE(0u, PublishLive(host, POINT{150, 100}, POINT{0, 0}, TCursorPicture::Monochrome));
-    TDrawMouseCursor drawer(host.View());
-    for (const bool topDown : {false, true}) {
-        SCOPED_TRACE(topDown ? "top-down" : "bottom-up");
-        Frame frame(320, 240, topDown);
+    const NoCursorCase cases[] = {
+        // The lock that timed out is still released, and that fails once.
+        {"mutex held past 200 ms", TCursorPicture::Colour, true, false, {"TZYRMutex::Unlock ReleaseMutex error "}},
+        {"handle 0 published", TCursorPicture::None, false, false, {}},
+        // The colour area lies past the end of the frame buffer; the mask DIB claims 4096 x 4096
+        // pixels (2 MiB at 1 bit), more than its 512 KiB area holds.
+        {"untrusted block", TCursorPicture::Colour, false, true,
+         {"TDrawMouseCursor::DrawCursor the cursor colour bitmap area lies outside",
+          "TZYRWindowsBitmap::CreateBitmapFromMemory the bitmap (4096x4096"}},
+    };
+    for (const NoCursorCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        mark = LogMark();
+        CursorHost host;
+        ASSERT_NE(0u, PublishLive(host, POINT{60, 50}, POINT{0, 0}, c.picture));
+        if (c.bUntrusted) {
+            host.Header().ui32CursorColorBitmapOffset = 0xFFFFFF00u;
+            const uint32_t side = 4096;
+            uint8_t* pMask = reinterpret_cast<uint8_t*>(&host.Header()) + host.Header().ui32CursorMaskBitmapOffset;
+            std::memcpy(pMask + 4, &side, 4);
+            std::memcpy(pMask + 8, &side, 4);
+        }
+        TDrawMouseCursor drawer(host.View());
+        Frame frame(false);
+        ASSERT_TRUE(!c.bHeld || ::WaitForSingleObject(host.Mutex(), 0) == WAIT_OBJECT_0);
         Draw(drawer, frame);
-        EXPECT_TRUE(ShowsCursorAt(frame, TCursorPicture::Monochrome, 150, topDown ? 101 : 100));
+        if (c.bHeld) {
+            ::ReleaseMutex(host.Mutex());
+        }
+        EXPECT_TRUE(frame.ShowsNothing());
+        EXPECT_TRUE(host.TakeEvent());
+        EXPECT_EQ(0u, drawer.CachedCursors());
+        EXPECT_EQ(1u, Count(kIconError));
+        for (const std::string& line : c.lines) {
+            EXPECT_EQ(1u, Count(line)) << line;
+        }
+        // The next frame: a held mutex cost one frame only.
+        Draw(drawer, frame);
+        EXPECT_TRUE(c.bHeld ? frame.Shows(TCursorPicture::Colour, 60, 50) : frame.ShowsNothing());
+        EXPECT_EQ(c.bHeld ? 1u : 0u, drawer.CachedCursors());
     }
 }
 
@@ -184,102 +180,40 @@ TEST_F(DrawMouseCursor, ScaledCursorsHaveTruncatedSizesAtScaledPlaces)
     TDrawMouseCursor drawer(host.View());
     struct Case {
         double scale;
-        bool topDown;
-        RECT expected;
-    };
-    const Case cases[] = {
-        {0.5, false, {50, 40, 66, 56}},
-        {0.75, false, {75, 60, 99, 84}},
-        {0.5, true, {50, 41, 66, 57}},
-        {1.0, false, {100, 80, 132, 112}},
-    };
+        bool bTopDown;
+        std::array<LONG, 4> expected;
+    } const cases[] = {{0.5, false, {50, 40, 66, 56}}, {0.75, false, {75, 60, 99, 84}}, {0.5, true, {50, 41, 66, 57}}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.scale << (c.topDown ? " top-down" : " bottom-up"));
-        Frame frame(320, 240, c.topDown);
+        SCOPED_TRACE(testing::Message() << c.scale << (c.bTopDown ? " top-down" : " bottom-up"));
+        Frame frame(c.bTopDown);
         Draw(drawer, frame, c.scale);
-        const RECT changed = cursortest::ChangedArea(frame);
-        EXPECT_EQ(c.expected.left, changed.left);
-        EXPECT_EQ(c.expected.top, changed.top);
-        EXPECT_EQ(c.expected.right, changed.right);
-        EXPECT_EQ(c.expected.bottom, changed.bottom);
+        std::array<LONG, 4> changed{320, 240, 0, 0};  // left, top, right, bottom of the pixels that changed
+        for (LONG y = 0; y < 240; ++y) {
+            for (LONG x = 0; x < 320; ++x) {
+                if (((frame.image.At(x, y) ^ Background(x, y)) & refcursor::kRgbMask) != 0) {
+                    changed = {std::min(changed[0], x), std::min(changed[1], y), std::max(changed[2], x + 1),
+                               std::max(changed[3], y + 1)};
+                }
+            }
+        }
+        EXPECT_EQ(c.expected, changed);
     }
 }
 
 TEST_F(DrawMouseCursor, CursorPartlyLeftOfOrAboveTheFrameShowsItsFirstColumnsAndRowsAtTheEdge)
 {
     CursorHost host;
-    // Hot spot (10, 0): the cursor starts 5 columns left of the frame.
+    // Hot spot (10, 0): at x 5 the cursor starts 5 columns left of the frame.
     ASSERT_NE(0u, PublishLive(host, POINT{5, 40}, POINT{10, 0}, TCursorPicture::Colour));
     TDrawMouseCursor drawer(host.View());
-    Frame frame(320, 240, false);
-    Draw(drawer, frame);
-    EXPECT_TRUE(ShowsCursorAt(frame, TCursorPicture::Colour, 0, 40, 27));
-
-    // Above the top edge by 4 rows: the cursor's rows 0 .. 27 on frame rows 0 .. 27.
+    Frame left(false);
+    Draw(drawer, left);
+    EXPECT_TRUE(left.Shows(TCursorPicture::Colour, 0, 40, 27, 32));
+    // 4 rows above the top edge: the cursor's rows 0 .. 27 on frame rows 0 .. 27.
     ASSERT_NE(0u, PointAt(POINT{90, 0}));
-    frame.FillBackground();
-    drawer.DrawCursor(frame.Data(), frame.Width(), frame.Height(), frame.Stride(), 0, -4, false, 1.0, 1.0);
-    for (int32_t y = 0; y < 28; ++y) {
-        for (int32_t x = 0; x < 32; ++x) {
-            ASSERT_EQ(refcursor::ExpectedPixel(TCursorPicture::Colour, x, y, cursortest::Background(80 + x, y)) &
-                          refcursor::kRgbMask,
-                      frame.At(80 + x, y) & refcursor::kRgbMask)
-                << x << "," << y;
-        }
-    }
-    EXPECT_EQ(cursortest::Background(80, 28) & refcursor::kRgbMask, frame.At(80, 28) & refcursor::kRgbMask);
-}
-
-TEST_F(DrawMouseCursor, UntrustedBlocksAreRefusedWithAnErrorLine)
-{
-    CursorHost host;
-    ASSERT_NE(0u, PublishLive(host, POINT{60, 50}, POINT{0, 0}, TCursorPicture::Colour));
-    // The colour area lies past the end of the frame buffer; the mask DIB claims 4096 x 4096
-    // pixels (2 MiB at 1 bit), more than its 512 KiB area holds.
-    host.Header().ui32CursorColorBitmapOffset = 0xFFFFFF00u;
-    const uint32_t bigSide = 4096;
-    std::memcpy(host.Bytes() + host.Header().ui32CursorMaskBitmapOffset + 4, &bigSide, 4);
-    std::memcpy(host.Bytes() + host.Header().ui32CursorMaskBitmapOffset + 8, &bigSide, 4);
-    TDrawMouseCursor drawer(host.View());
-    Frame frame(320, 240, false);
-    Draw(drawer, frame);
-    EXPECT_TRUE(ShowsCursorAt(frame, TCursorPicture::Colour, 0, 0, 0));
-    EXPECT_EQ(0u, drawer.CachedCursors());
-    const std::vector<std::string> texts = Texts();
-    EXPECT_EQ(1u, CountStartingWith(texts, std::string(kDraw) + "the cursor colour bitmap area lies outside"));
-    EXPECT_EQ(1u, CountStartingWith(texts, "TZYRWindowsBitmap::CreateBitmapFromMemory the bitmap (4096x4096"));
-}
-
-TEST_F(DrawMouseCursor, MissingCursorObjectsAreReportedOnEveryFrame)
-{
-    CursorHost host;
-    WriteHeaderWideString(host.Header(), ZYR_WIDE_FIELD(wszCursorEventName), u"ZYRCursorTestNoSuchEvent");
-    ASSERT_NE(0u, PointAt(POINT{60, 50}));
-    TDrawMouseCursor drawer(host.View());
-    Frame frame(320, 240, false);
-    Draw(drawer, frame);
-    Draw(drawer, frame);
-    EXPECT_TRUE(ShowsCursorAt(frame, TCursorPicture::Colour, 0, 0, 0));
-    const std::vector<std::string> texts = Texts();
-    EXPECT_EQ(2u, CountStartingWith(texts, "TDrawMouseCursor::CheckMouseCursorSyncObjects mutex and event error"));
-    EXPECT_EQ(1u, CountStartingWith(texts, "TZYREvent::TZYREvent OpenEvent error 2")) << "opened once only";
-}
-
-TEST_F(DrawMouseCursor, PublishedCursorOtherThanTheLiveOneIsDrawnWhereItWasPublished)
-{
-    CursorHost host;
-    const uint64_t live = PointAt(POINT{60, 50});
-    ASSERT_NE(0u, live);
-    host.Publish(live + 0x10000, POINT{200, 100}, POINT{0, 0}, TCursorPicture::Colour);
-    TDrawMouseCursor drawer(host.View());
-    Frame frame(320, 240, false);
-    Draw(drawer, frame);
-    EXPECT_TRUE(ShowsCursorAt(frame, TCursorPicture::Colour, 200, 100));
-    EXPECT_TRUE(host.TakeEvent());
-    frame.FillBackground();
-    Draw(drawer, frame);
-    EXPECT_TRUE(host.TakeEvent()) << "the live handle is still not cached";
-    EXPECT_EQ(1u, drawer.CachedCursors()) << "the published handle is not inserted twice";
+    Frame above(false);
+    Draw(drawer, above, 1.0, -4);
+    EXPECT_TRUE(above.Shows(TCursorPicture::Colour, 80, 0, 32, 28));
 }
 
 }  // namespace
