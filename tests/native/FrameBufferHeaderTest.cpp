@@ -1,298 +1,217 @@
+// The shared header as bytes (every field offset is pinned by static_asserts beside the struct):
+// the arrays whose element order a compile-time offset cannot show, the webcam predicates, the
+// bounded wide strings, and the bounds-checked area accessor against hostile header fields.
+#include "framebuffer/FrameBufferView.h"
 #include "framebuffer/TFrameBufferHeader.h"
-
-#include "ExactBuffer.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
-#include <cmath>
 #include <cstring>
-#include <functional>
-#include <string>
+#include <limits>
+#include <utility>
 #include <vector>
 
 namespace {
 
-static_assert(std::endian::native == std::endian::little, "the header is little-endian");
+using Bytes = std::vector<uint8_t>;
 
-template <typename T>
-std::vector<uint8_t> LeBytes(T value)
+TFrameBufferHeader& H(Bytes& bytes)
 {
-    std::vector<uint8_t> bytes(sizeof value);
-    std::memcpy(bytes.data(), &value, sizeof value);
-    return bytes;
+    return *reinterpret_cast<TFrameBufferHeader*>(bytes.data());
 }
 
-// A zeroed heap block of exactly the header's size, viewed as the header (as a mapped view is).
-struct HeaderBuffer {
-    explicit HeaderBuffer(uint8_t fill = 0) : bytes(sizeof(TFrameBufferHeader), fill) {}
-    TFrameBufferHeader& header() { return *reinterpret_cast<TFrameBufferHeader*>(bytes.data()); }
-    size_t NonZeroBytes() const
-    {
-        return static_cast<size_t>(std::count_if(bytes.data(), bytes.data() + bytes.size(),
-                                                 [](uint8_t b) { return b != 0; }));
-    }
-    ExactBuffer bytes;
-};
-
-TEST(FrameBufferHeader, WebCamFormatEntriesAre1672BytesApartWithHeightBeforeWidth)
+uint32_t U32At(const Bytes& bytes, size_t at)
 {
-    HeaderBuffer buffer;
-    for (uint32_t k = 0; k < kWebCamFormatCapacity; ++k) {
-        SCOPED_TRACE(testing::Message() << "entry " << k);
-        // Every byte of both values is non-zero, so a stray byte would show in the count below.
-        const uint32_t expectedHeight = 0x01010101u * (k + 1);
-        const uint32_t expectedWidth = 0x01010101u * (k + 101);
-        buffer.header().WebCamFormats[k].ui32Height = expectedHeight;
-        buffer.header().WebCamFormats[k].ui32Width = expectedWidth;
-        const size_t heightAt = 28040 + 1672 * static_cast<size_t>(k);
-        uint32_t height = 0;
-        uint32_t width = 0;
-        std::memcpy(&height, buffer.bytes.data() + heightAt, 4);
-        std::memcpy(&width, buffer.bytes.data() + heightAt + 4, 4);
-        EXPECT_EQ(height, expectedHeight);
-        EXPECT_EQ(width, expectedWidth);
-        EXPECT_EQ(buffer.NonZeroBytes(), 8u);
-        buffer.header().WebCamFormats[k].ui32Height = 0;
-        buffer.header().WebCamFormats[k].ui32Width = 0;
-    }
-    // The last entry ends where the format count begins.
-    EXPECT_EQ(offsetof(TFrameBufferHeader, WebCamFormats) + kWebCamFormatCapacity * 1672,
-              offsetof(TFrameBufferHeader, ui32WebCamFormatCount));
+    uint32_t value = 0;
+    std::memcpy(&value, bytes.data() + at, 4);
+    return value;
 }
 
-TEST(FrameBufferHeader, SlotFlagsAreSixSeparateBytes)
+TEST(FrameBufferHeader, ArrayElementsLieWhereTheHostLooks)
 {
-    for (size_t slot = 0; slot < kFrameSlotCount; ++slot) {
-        SCOPED_TRACE(testing::Message() << "slot " << slot);
-        HeaderBuffer buffer;
-        TFrameBufferHeader& header = buffer.header();
-        for (size_t i = 0; i < kFrameSlotCount; ++i) {
-            header.bFrameReady[i] = 1;
-            header.bFrameRequested[i] = 1;
-        }
-        header.bFrameRequested[slot] = 0;
-        header.bFrameReady[(slot + 1) % kFrameSlotCount] = 0;
-        for (size_t i = 0; i < kFrameSlotCount; ++i) {
-            EXPECT_EQ(buffer.bytes.data()[46 + i], i == slot ? 0 : 1) << "request byte " << i;
-            EXPECT_EQ(buffer.bytes.data()[40 + i], i == (slot + 1) % kFrameSlotCount ? 0 : 1) << "ready byte " << i;
-        }
-        EXPECT_EQ(buffer.NonZeroBytes(), 10u);
-    }
+    Bytes bytes(sizeof(TFrameBufferHeader));
+    ASSERT_EQ(bytes.size(), 198632u);
+    H(bytes).WebCamFormats[0].ui32Height = 11;
+    H(bytes).WebCamFormats[0].ui32Width = 12;
+    H(bytes).WebCamFormats[99].ui32Height = 991;
+    H(bytes).WebCamFormats[99].ui32Width = 992;
+    H(bytes).bFrameReady[5] = 1;
+    H(bytes).bFrameRequested[0] = 1;
+    H(bytes).ui32FrameImageOffsets[5] = 0x01020304;
+    EXPECT_EQ(U32At(bytes, 28040), 11u);  // height before width, entries 1,672 bytes apart
+    EXPECT_EQ(U32At(bytes, 28044), 12u);
+    EXPECT_EQ(U32At(bytes, 28040 + 99 * 1672), 991u);
+    EXPECT_EQ(U32At(bytes, 28044 + 99 * 1672), 992u);
+    EXPECT_EQ(bytes[45], 1);
+    EXPECT_EQ(bytes[46], 1);
+    EXPECT_EQ(U32At(bytes, 27212 + 20), 0x01020304u);
+    EXPECT_EQ(std::count(bytes.begin(), bytes.end(), 0), static_cast<ptrdiff_t>(bytes.size() - 12));
 }
 
-TEST(FrameBufferHeader, AllZeroHeaderMeaning)
+TEST(FrameBufferHeader, WebcamPredicates)
 {
-    HeaderBuffer buffer;
-    const TFrameBufferHeader& header = buffer.header();
-    EXPECT_EQ(header.CaptureRegion.left | header.CaptureRegion.top | header.CaptureRegion.right |
-                  header.CaptureRegion.bottom,
-              0);
-    EXPECT_EQ(header.ui32CaptureMethod, 0u);  // DXGI
-    EXPECT_NE(header.iRequestedWidth, -1);    // a 0 x 0 request, not "derive from the screen"
-    EXPECT_TRUE(header.IsWebCamCompositingSupported());
-    EXPECT_FALSE(header.IsWebCamVisible());
-    EXPECT_EQ(header.GetWebCamShaderParam(), 0.0f);
-}
-
-TEST(FrameBufferHeader, IsWebCamCompositingSupported)
-{
-    struct Case {
-        int32_t frameSource;
-        uint32_t method;
-        bool expected;
-    };
-    std::vector<Case> cases;
     for (int32_t source = -1; source <= 9; ++source) {
         for (uint32_t method : {0u, 1u, 2u}) {
-            const bool expected = (source >= 0 && source <= 4) || (source == 8 && method == 0);
-            cases.push_back({source, method, expected});
+            Bytes bytes(sizeof(TFrameBufferHeader), 0xA5);
+            H(bytes).iFrameSource = source;
+            H(bytes).ui32CaptureMethod = method;
+            EXPECT_EQ(H(bytes).IsWebCamCompositingSupported(), (source >= 0 && source <= 4) || (source == 8 && method == 0))
+                << source << ", " << method;
         }
     }
-    cases.push_back({INT32_MIN, 0, false});
-    cases.push_back({INT32_MAX, 0, false});
-    cases.push_back({8, 0xFFFFFFFFu, false});
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "iFrameSource " << c.frameSource << ", method " << c.method);
-        HeaderBuffer buffer(0xA5);
-        buffer.header().iFrameSource = c.frameSource;
-        buffer.header().ui32CaptureMethod = c.method;
-        EXPECT_EQ(buffer.header().IsWebCamCompositingSupported(), c.expected);
+    // Display mode, capture enabled, visibility state -> visible.
+    const int visible[][4] = {{0, 1, 0, 1}, {1, 1, 0, 1}, {2, 1, 0, 0}, {3, 1, 0, 1}, {-1, 1, 0, 1},
+                              {0, 0, 0, 0}, {0, 0xFF, 0, 1}, {0, 1, 1, 0}, {1, 1, 0x80, 0}};
+    for (const auto& c : visible) {
+        Bytes bytes(sizeof(TFrameBufferHeader), 0x5A);
+        H(bytes).WebCamDisplayMode = c[0];
+        H(bytes).bCaptureEnabled = static_cast<uint8_t>(c[1]);
+        H(bytes).WebCamVisibilityState = static_cast<uint8_t>(c[2]);
+        EXPECT_EQ(H(bytes).IsWebCamVisible(), c[3] != 0) << c[0] << ", " << c[1] << ", " << c[2];
+    }
+    // Display mode, chroma keying, the image's parameter -> shader parameter.
+    const float shader[][4] = {{1, 1, .25f, 1}, {0, 1, .25f, 12.5f}, {2, 0x7F, .25f, 12.5f}, {0, 0, -2, -2}};
+    for (const auto& c : shader) {
+        Bytes bytes(sizeof(TFrameBufferHeader));
+        H(bytes).WebCamDisplayMode = static_cast<int32_t>(c[0]);
+        H(bytes).UseChromaKeying = static_cast<uint8_t>(c[1]);
+        H(bytes).WebCamImage.fShaderParam = c[2];
+        H(bytes).WebCamBackgroundImage.fShaderParam = 99;  // never used
+        EXPECT_EQ(H(bytes).GetWebCamShaderParam(), c[3]) << c[0] << ", " << c[1];
     }
 }
 
-TEST(FrameBufferHeader, IsWebCamVisible)
+TEST(FrameBufferHeader, WideStringsStayInsideTheirFields)
 {
-    struct Case {
-        const char* name;
-        int32_t mode;
-        uint8_t captureEnabled;
-        uint8_t visibilityState;
-        bool expected;
-    };
-    const Case cases[] = {
-        {"placed, enabled, shown", 0, 1, 0, true},
-        {"full frame, enabled, shown", 1, 1, 0, true},
-        {"mode 2 hides", 2, 1, 0, false},
-        {"unknown mode 3 counts as shown", 3, 1, 0, true},
-        {"negative mode counts as shown", -1, 1, 0, true},
-        {"capture disabled", 0, 0, 0, false},
-        {"any non-zero enable byte", 0, 0xFF, 0, true},
-        {"hidden", 0, 1, 1, false},
-        {"hidden by any non-zero state", 1, 1, 0x80, false},
-        {"everything off", 2, 0, 1, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        HeaderBuffer buffer(0x5A);
-        buffer.header().WebCamDisplayMode = c.mode;
-        buffer.header().bCaptureEnabled = c.captureEnabled;
-        buffer.header().WebCamVisibilityState = c.visibilityState;
-        EXPECT_EQ(buffer.header().IsWebCamVisible(), c.expected);
+    const size_t monitor = ZYR_WIDE_FIELD(wszMonitorName);
+    const size_t cursorEvent = ZYR_WIDE_FIELD(wszCursorEventName);
+    const size_t cursorMutex = ZYR_WIDE_FIELD(wszCursorMutexName);
+    Bytes bytes(sizeof(TFrameBufferHeader), 0x41);  // no terminator anywhere
+    EXPECT_EQ(ReadHeaderWideString(H(bytes), monitor), std::u16string(260, u'\u4141'));
+    EXPECT_EQ(ReadHeaderWideString(H(bytes), sizeof(TFrameBufferHeader) - 520), std::u16string(260, u'\u4141'));
+    EXPECT_EQ(ReadHeaderWideString(H(bytes), sizeof(TFrameBufferHeader) - 519), u"");
+    EXPECT_EQ(ReadHeaderWideString(H(bytes), size_t{1} << 30), u"");
+    for (size_t offset : {sizeof(TFrameBufferHeader) - 519, size_t{1} << 40}) {
+        WriteHeaderWideString(H(bytes), offset, u"text");
     }
+    EXPECT_EQ(std::count(bytes.begin(), bytes.end(), 0x41), static_cast<ptrdiff_t>(bytes.size()));
+
+    WriteHeaderWideString(H(bytes), monitor, u"\\\\.\\DISPLAY1");
+    EXPECT_EQ(ReadHeaderWideString(H(bytes), monitor), u"\\\\.\\DISPLAY1");
+    EXPECT_EQ(U32At(bytes, monitor + 24), 0u) << "terminated and the rest of the field cleared";
+    EXPECT_EQ(U32At(bytes, monitor + 516), 0u);
+    // 400 units are cut to 259 and a terminator; the reserved bytes around the cursor names (two
+    // before the event name, six after the mutex name) belong to other processes.
+    WriteHeaderWideString(H(bytes), cursorEvent, std::u16string(400, u'e'));
+    WriteHeaderWideString(H(bytes), cursorMutex, std::u16string(260, u'm'));
+    EXPECT_EQ(ReadHeaderWideString(H(bytes), cursorEvent), std::u16string(259, u'e'));
+    EXPECT_EQ(ReadHeaderWideString(H(bytes), cursorMutex), std::u16string(259, u'm'));
+    EXPECT_EQ(bytes[cursorEvent - 1], 0x41);
+    EXPECT_EQ(bytes[monitor + 520], 0x41);
+    EXPECT_TRUE(std::all_of(&bytes[cursorMutex + 520], &bytes[cursorMutex + 526], [](uint8_t b) { return b == 0x41; }));
 }
 
-TEST(FrameBufferHeader, GetWebCamShaderParam)
-{
-    struct Case {
-        const char* name;
-        int32_t mode;
-        uint8_t chromaKeying;
-        float imageParam;
-        float expected;
-    };
-    const Case cases[] = {
-        {"full frame is opaque", 1, 0, 0.25f, 1.0f},
-        {"full frame wins over chroma keying", 1, 1, 0.25f, 1.0f},
-        {"chroma keying softens edges", 0, 1, 0.25f, 12.5f},
-        {"chroma keying with any non-zero byte", 2, 0x7F, 0.25f, 12.5f},
-        {"otherwise the image's parameter", 0, 0, 0.25f, 0.25f},
-        {"image parameter above one", 2, 0, 3.5f, 3.5f},
-        {"negative image parameter", 0, 0, -2.0f, -2.0f},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        HeaderBuffer buffer;
-        buffer.header().WebCamDisplayMode = c.mode;
-        buffer.header().UseChromaKeying = c.chromaKeying;
-        buffer.header().WebCamImage.fShaderParam = c.imageParam;
-        buffer.header().WebCamBackgroundImage.fShaderParam = 99.0f;  // must not be used
-        EXPECT_EQ(buffer.header().GetWebCamShaderParam(), c.expected);
+// A mapping of exactly the layout's total size with 64 x 32 frames and a visible 1280 x 720 webcam
+// with its background.
+struct Mapping {
+    Bytes bytes;
+    explicit Mapping(int64_t cut = 0) : bytes(sizeof(TFrameBufferHeader))
+    {
+        TFrameBufferHeader& h = H(bytes);
+        h.iSourceWidth = 1920, h.iSourceHeight = 1080, h.iImageWidth = 64, h.iImageHeight = 32;
+        h.webcamWidth = 1280, h.webcamHeight = 720, h.dWebCamLeft = h.dWebCamTop = 0.1;
+        h.dWebCamWidth = h.dWebCamHeight = 0.25;
+        h.UseChromaKeying = h.bUseWebCamBackground = 1;
+        EXPECT_EQ(h.CalculateImagesOffsets(), TLayoutResult::Ok);
+        bytes.resize(static_cast<size_t>(h.ui32TotalSize - cut));
+        bytes.shrink_to_fit();  // no spare capacity past the view's end
     }
-    HeaderBuffer nanHeader;
-    nanHeader.header().WebCamImage.fShaderParam = std::nanf("");
-    EXPECT_TRUE(std::isnan(nanHeader.header().GetWebCamShaderParam()));
-}
+    TFrameBufferHeader& h() { return H(bytes); }
+    TFrameBufferView View() { return TFrameBufferView(bytes.data(), bytes.size()); }
+};
 
-// Writes units straight into the bytes of a wide field.
-void PutUnits(HeaderBuffer& buffer, size_t offset, const std::u16string& units)
+TEST(FrameBufferView, AreaBounds)
 {
-    std::memcpy(buffer.bytes.data() + offset, units.data(), units.size() * sizeof(char16_t));
-}
-
-TEST(HeaderWideString, Read)
-{
-    struct Case {
-        const char* name;
-        size_t offset;
-        std::u16string stored;  // units written at offset (no terminator added)
-        std::u16string expected;
+    const uint64_t size = kFirstImageAreaOffset + 1000;
+    Bytes block(size);
+    const TFrameBufferView view(block.data(), size);
+    const uint64_t max = std::numeric_limits<uint64_t>::max();
+    const uint64_t cases[][3] = {
+        {kFirstImageAreaOffset, 1000, 1}, {size - 1, 1, 1},  {size - 1, 2, 0},   {size, 1, 0},
+        {0, 16, 0},                       {kFirstImageAreaOffset - 1, 1, 0},    {kFirstImageAreaOffset, 0, 0},
+        {max - 10, 100, 0},               {kFirstImageAreaOffset, max - kFirstImageAreaOffset + 2, 0},
+        {max, 1, 0},
     };
-    const std::u16string full(260, u'A');
-    const std::u16string fullOther(260, u'\u00C9');
-    const Case cases[] = {
-        {"terminated", ZYR_WIDE_FIELD(wszCaptureFrameInstanceMutexName), std::u16string(u"Mutex\0junk", 10), u"Mutex"},
-        {"empty", ZYR_WIDE_FIELD(wszMonitorName), std::u16string(1, u'\0'), u""},
-        {"no terminator gives all 260 units", ZYR_WIDE_FIELD(wszMonitorName), full, full},
-        {"last field without terminator", ZYR_WIDE_FIELD(wszCursorMutexName), fullOther, fullOther},
-        {"surrogate pair kept as two units", ZYR_WIDE_FIELD(wszCursorEventName), std::u16string(u"\U0001F600x\0", 4),
-         u"\U0001F600x"},
-        {"offset past the last whole field", sizeof(TFrameBufferHeader) - 519, u"", u""},
-        {"offset far past the header", 1u << 30, u"", u""},
+    for (const auto& c : cases) {
+        EXPECT_EQ(view.Area(c[0], c[1]), c[2] ? block.data() + c[0] : nullptr) << c[0] << " + " << c[1];
+    }
+    Bytes small(sizeof(TFrameBufferHeader) - 1);
+    EXPECT_EQ(TFrameBufferView(small.data(), small.size()).Header(), nullptr);
+    EXPECT_FALSE(TFrameBufferView(small.data(), small.size()).CursorColorBitmap().IsValid());
+    EXPECT_EQ(TFrameBufferView(nullptr, 1u << 30).Area(kFirstImageAreaOffset, 1), nullptr);
+}
+
+TEST(FrameBufferView, AreasOfALaidOutMappingAndOfAShortView)
+{
+    Mapping m;
+    const TFrameBufferView view = m.View();
+    for (size_t slot = 0; slot < kFrameSlotCount; ++slot) {
+        const TAreaView area = view.FrameSlot(slot);
+        ASSERT_EQ(area.pData, m.bytes.data() + m.h().ui32FrameImageOffsets[slot]) << slot;
+        EXPECT_EQ(area.ui64Offset, m.h().ui32FrameImageOffsets[slot]);
+        EXPECT_TRUE(area.ui32Width == 64 && area.ui32Rows == 32 && area.ui32Stride == 256 && area.ui64Size == 8192);
+        EXPECT_TRUE(area.Holds(64, 32) && !area.Holds(65, 32) && !area.Holds(64, 33));
+    }
+    EXPECT_FALSE(view.FrameSlot(kFrameSlotCount).IsValid());
+    EXPECT_EQ(view.WebCamArea().pData, m.bytes.data() + m.h().WebCamImage.ui32Offset);
+    EXPECT_EQ(view.WebCamArea().ui64Size, 720u * 5120u);
+    EXPECT_EQ(view.WebCamBackgroundArea().pData, m.bytes.data() + m.h().WebCamBackgroundImage.ui32Offset);
+    EXPECT_EQ(view.CursorColorBitmap().pData, m.bytes.data() + m.h().ui32CursorColorBitmapOffset);
+    EXPECT_EQ(view.CursorMaskBitmap().ui64Size, 524288u);
+    EXPECT_EQ(view.CursorMaskBitmap().pData + 524288, m.bytes.data() + m.bytes.size());
+    // One byte short loses exactly the last area.
+    Mapping shortOne(1);
+    EXPECT_FALSE(shortOne.View().CursorMaskBitmap().IsValid());
+    EXPECT_TRUE(shortOne.View().CursorColorBitmap().IsValid());
+    const uint64_t slotEnd = uint64_t{m.h().ui32FrameImageOffsets[5]} + 32 * 256;
+    const TFrameBufferView cut(m.bytes.data(), slotEnd - 1);
+    EXPECT_FALSE(cut.FrameSlot(5).IsValid());
+    EXPECT_TRUE(cut.FrameSlot(4).IsValid());
+    EXPECT_FALSE(cut.WebCamArea().IsValid());
+}
+
+TEST(FrameBufferView, HostileHeaderFieldsGiveNoArea)
+{
+    // Each corruption, and the area it must cost: 0 a frame slot, 1 the webcam, 2 its background,
+    // 3 the cursor colour bitmap, 4 the cursor mask bitmap.
+    const std::pair<void (*)(TFrameBufferHeader&), int> cases[] = {
+        {[](TFrameBufferHeader& h) { h.ui32FrameImageOffsets[0] = 0xFFFFFF00; }, 0},
+        {[](TFrameBufferHeader& h) { h.ui32FrameImageOffsets[0] = 64; }, 0},
+        {[](TFrameBufferHeader& h) { h.ui32FrameImageStride = 252; }, 0},
+        {[](TFrameBufferHeader& h) { h.iImageHeight = -32; }, 0},
+        {[](TFrameBufferHeader& h) { h.iImageHeight = INT32_MAX; }, 0},
+        {[](TFrameBufferHeader& h) { h.ui32FrameImageStride = 0xFFFFFFC0; }, 0},
+        {[](TFrameBufferHeader& h) { h.WebCamImage.ui32Offset = 0xFFFFFFFF; }, 1},
+        {[](TFrameBufferHeader& h) { h.WebCamImage.ui32Stride = 5116; }, 1},
+        {[](TFrameBufferHeader& h) { h.WebCamSourceRect.bottom = -1; }, 1},
+        {[](TFrameBufferHeader& h) { h.WebCamSourceRect = THooksRect{INT32_MIN, INT32_MIN, 0, INT32_MAX}; }, 1},
+        {[](TFrameBufferHeader& h) { h.WebCamBackgroundImage.ui32Stride = 0xFFFFFFFF; }, 2},
+        {[](TFrameBufferHeader& h) { h.ui32CursorColorBitmapOffset = 100; }, 3},
+        {[](TFrameBufferHeader& h) { h.ui32CursorMaskBitmapOffset = 0xFFFFFFC0; }, 4},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        HeaderBuffer buffer(0x41);  // neighbours hold non-zero units: a missing bound would show
-        if (!c.stored.empty() && c.offset < buffer.bytes.size()) {
-            PutUnits(buffer, c.offset, c.stored);
-        }
-        EXPECT_EQ(ReadHeaderWideString(buffer.header(), c.offset), c.expected);
-    }
-}
-
-TEST(HeaderWideString, ReadAcceptsTheLastWholeFieldOfTheHeader)
-{
-    HeaderBuffer buffer(0x42);
-    const std::u16string text = ReadHeaderWideString(buffer.header(), sizeof(TFrameBufferHeader) - 520);
-    EXPECT_EQ(text, std::u16string(260, u'\u4242'));
-}
-
-TEST(HeaderWideString, WriteTruncatesTerminatesAndLeavesNeighboursAlone)
-{
-    struct Case {
-        const char* name;
-        size_t offset;
-        std::u16string text;
-        std::u16string expectedStored;
+    auto area = [](const TFrameBufferView& v, int which) {
+        const TAreaView areas[] = {v.FrameSlot(0), v.WebCamArea(), v.WebCamBackgroundArea(), v.CursorColorBitmap(),
+                                   v.CursorMaskBitmap()};
+        return areas[which];
     };
-    const Case cases[] = {
-        {"short", ZYR_WIDE_FIELD(wszMonitorName), u"\\\\.\\DISPLAY1", u"\\\\.\\DISPLAY1"},
-        {"empty", ZYR_WIDE_FIELD(wszCursorEventName), u"", u""},
-        {"259 units fit", ZYR_WIDE_FIELD(wszCursorMutexName), std::u16string(259, u'x'), std::u16string(259, u'x')},
-        {"260 units lose one", ZYR_WIDE_FIELD(wszCursorMutexName), std::u16string(260, u'y'), std::u16string(259, u'y')},
-        {"1000 units", ZYR_WIDE_FIELD(wszCaptureFrameInstanceMutexName), std::u16string(1000, u'z'),
-         std::u16string(259, u'z')},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        HeaderBuffer buffer(0xA5);
-        const std::vector<uint8_t> before = buffer.bytes.ToVector();
-        WriteHeaderWideString(buffer.header(), c.offset, c.text);
-        const std::vector<uint8_t> after = buffer.bytes.ToVector();
-        const size_t fieldEnd = c.offset + 520;
-        EXPECT_TRUE(std::equal(before.begin(), before.begin() + static_cast<ptrdiff_t>(c.offset), after.begin()))
-            << "bytes before the field changed";
-        EXPECT_TRUE(std::equal(before.begin() + static_cast<ptrdiff_t>(fieldEnd), before.end(),
-                               after.begin() + static_cast<ptrdiff_t>(fieldEnd)))
-            << "bytes after the field changed";
-        std::u16string field(260, u'\0');
-        std::memcpy(field.data(), after.data() + c.offset, 520);
-        std::u16string expectedField = c.expectedStored;
-        expectedField.resize(260, u'\0');
-        EXPECT_EQ(field, expectedField);
-        EXPECT_EQ(ReadHeaderWideString(buffer.header(), c.offset), c.expectedStored);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        Mapping m;
+        ASSERT_TRUE(area(m.View(), cases[i].second).IsValid()) << "case " << i;
+        cases[i].first(m.h());
+        const TAreaView a = area(m.View(), cases[i].second);
+        EXPECT_TRUE(a.pData == nullptr && a.ui64Size == 0 && a.ui32Rows == 0) << "case " << i;
     }
-}
-
-TEST(HeaderWideString, WriteOutsideTheHeaderWritesNothing)
-{
-    for (size_t offset : {sizeof(TFrameBufferHeader) - 519, sizeof(TFrameBufferHeader), size_t{1} << 40}) {
-        SCOPED_TRACE(testing::Message() << "offset " << offset);
-        HeaderBuffer buffer(0x3C);
-        WriteHeaderWideString(buffer.header(), offset, u"text");
-        EXPECT_EQ(buffer.NonZeroBytes(), buffer.bytes.size());
-        EXPECT_EQ(std::count(buffer.bytes.data(), buffer.bytes.data() + buffer.bytes.size(), 0x3C),
-                  static_cast<ptrdiff_t>(buffer.bytes.size()));
-    }
-}
-
-TEST(HeaderWideString, ReservedBytesBesideTheCursorNamesSurviveAWrite)
-{
-    // The two reserved bytes before wszCursorEventName and the six after wszCursorMutexName belong
-    // to other processes.
-    HeaderBuffer buffer;
-    std::memset(buffer.bytes.data() + 197544, 0xEE, 2);
-    std::memset(buffer.bytes.data() + 198586, 0xDD, 6);
-    WriteHeaderWideString(buffer.header(), ZYR_WIDE_FIELD(wszCursorEventName), std::u16string(400, u'e'));
-    WriteHeaderWideString(buffer.header(), ZYR_WIDE_FIELD(wszCursorMutexName), std::u16string(400, u'm'));
-    EXPECT_EQ(buffer.bytes.data()[197544], 0xEE);
-    EXPECT_EQ(buffer.bytes.data()[197545], 0xEE);
-    for (size_t i = 198586; i < 198592; ++i) {
-        EXPECT_EQ(buffer.bytes.data()[i], 0xDD) << "byte " << i;
-    }
-    EXPECT_EQ(ReadHeaderWideString(buffer.header(), ZYR_WIDE_FIELD(wszCursorEventName)), std::u16string(259, u'e'));
-    EXPECT_EQ(ReadHeaderWideString(buffer.header(), ZYR_WIDE_FIELD(wszCursorMutexName)), std::u16string(259, u'm'));
 }
 
 }  // namespace

@@ -1,381 +1,411 @@
-// Where the image areas go: slot offsets and strides, the total size, contiguity, refusal of
-// layouts that do not fit 32 bits, and the bytes a layout must leave alone.
+// The frame buffer layout: where the image areas go, the refusal of layouts that do not fit 32
+// bits, the game frame, HUD, radial menu and webcam placement, the webcam format choice and the
+// log lines. Headers live in vectors of exactly the header's size.
 #include "framebuffer/TFrameBufferHeader.h"
-
-#include "LayoutTestSupport.h"
+#include "log/LogNativeSink.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
+#include <array>
+#include <limits>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
-
-using namespace layouttest;
 
 namespace {
 
-constexpr uint64_t kAreaEnd = 4294967295ull;  // 4 GiB - 1
+using Rect = std::array<int32_t, 4>;
+using Table = std::vector<std::pair<uint32_t, uint32_t>>;
+const std::string kLayout = "TFrameBufferHeader::CalculateImagesOffsets";
+const std::string kFormat = "TFrameBufferHeader::UpdateWebcamFormat";
 
-uint64_t Align64(uint64_t n)
-{
-    return (n + 63) / 64 * 64;
-}
-
-TEST(ImageLayout, SlotOffsetsFor1920x1080)
-{
-    LayoutHeader header;
-    SetFrame(header.h(), 1920, 1080, 1920, 1080);
-    ASSERT_EQ(header.h().CalculateImagesOffsets(), TLayoutResult::Ok);
-    const TFrameBufferHeader& h = header.h();
-    EXPECT_EQ(h.ui32FrameImageStride, 7680u);
-    const uint32_t expected[6] = {198656, 8493056, 16787456, 25081856, 33376256, 41670656};
-    for (size_t i = 0; i < 6; ++i) {
-        EXPECT_EQ(h.ui32FrameImageOffsets[i], expected[i]) << "slot " << i;
-    }
-    // No HUD picture: the HUD area is empty and the radial menu follows the six frames directly.
-    EXPECT_EQ(h.HUDImage.ui32Offset, 49965056u);
-    EXPECT_EQ(h.RadialMenuImage.ui32Offset, 49965056u);
-    EXPECT_EQ(h.RadialMenuImage.width, 450u);
-    EXPECT_EQ(h.RadialMenuImage.height, 450u);
-    EXPECT_EQ(h.RadialMenuImage.ui32Stride, 1856u);
-    EXPECT_EQ(h.RadialMenuImage.x, 735);
-    EXPECT_EQ(h.RadialMenuImage.y, 315);
-    // The zero webcam format hides the webcam; its area is empty.
-    EXPECT_EQ(h.WebCamVisibilityState, 1);
-    EXPECT_EQ(h.WebCamImage.ui32Offset, 49965056u + 835200u);
-    EXPECT_EQ(h.ui32CursorColorBitmapOffset, 50800256u);
-    EXPECT_EQ(h.ui32CursorMaskBitmapOffset, 50800256u + 524288u);
-    EXPECT_EQ(h.ui32TotalSize, 50800256u + 1048576u);
-}
-
-TEST(ImageLayout, FrameStrideIsRowBytesRoundedUpTo64)
-{
-    struct Case {
-        int32_t width;
-        uint32_t stride;
-    };
-    const Case cases[] = {{1366, 5504}, {1920, 7680}, {0, 0}, {1, 64}, {16, 64}, {17, 128}, {1365, 5504}, {1368, 5504}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "width " << c.width);
-        LayoutHeader header;
-        SetFrame(header.h(), 1920, 1080, c.width, 10);
-        ASSERT_EQ(header.h().CalculateImagesOffsets(), TLayoutResult::Ok);
-        EXPECT_EQ(header.h().ui32FrameImageStride, c.stride);
-        EXPECT_EQ(header.h().ui32FrameImageOffsets[1] - header.h().ui32FrameImageOffsets[0], 10 * c.stride);
-    }
-}
-
-TEST(ImageLayout, HUDAreaAndOptionalAreas)
-{
-    LayoutHeader header;
-    TFrameBufferHeader& h = header.h();
-    SetFrame(h, 1920, 1080, 1280, 720);
-    h.HUDImage.width = 301;  // 1,204 bytes per row -> 1,216
-    h.HUDImage.height = 50;
-    h.bUseCustomShaderData = 1;
-    ASSERT_EQ(h.CalculateImagesOffsets(), TLayoutResult::Ok);
-    const uint32_t afterFrames = 198656 + 6 * 720 * 5120;
-    EXPECT_EQ(h.HUDImage.ui32Stride, 1216u);
-    EXPECT_EQ(h.HUDImage.ui32Offset, afterFrames);
-    EXPECT_EQ(h.HUDImage.width, 301u) << "the HUD size belongs to its producer";
-    EXPECT_EQ(h.HUDImage.height, 50u);
-    EXPECT_EQ(h.RadialMenuImage.ui32Offset, afterFrames + 50 * 1216);
-    const uint32_t afterRadial = afterFrames + 50 * 1216 + 835200;
-    EXPECT_EQ(h.ui32CustomShaderDataOffset, afterRadial);
-    EXPECT_EQ(h.ui32CustomShaderDataSize, 4194304u);
-    EXPECT_EQ(h.ui32CursorColorBitmapOffset, afterRadial + 4194304);
-    EXPECT_EQ(h.ui32TotalSize, afterRadial + 4194304 + 1048576);
-    EXPECT_EQ(h.HUDImage.bFlag, 0);
-    EXPECT_EQ(h.RadialMenuImage.bFlag, 0);
-    EXPECT_EQ(h.WebCamImage.bFlag, 0);
-    EXPECT_EQ(h.WebCamBackgroundImage.bFlag, 1);
-}
-
-TEST(ImageLayout, CustomShaderDataFieldsUntouchedWhenNotRequested)
-{
-    LayoutHeader header;
-    header.h().ui32CustomShaderDataOffset = 0xAAAA5555;
-    header.h().ui32CustomShaderDataSize = 0x12345678;
-    SetFrame(header.h(), 640, 480, 640, 480);
-    ASSERT_EQ(header.h().CalculateImagesOffsets(), TLayoutResult::Ok);
-    EXPECT_EQ(header.h().ui32CustomShaderDataOffset, 0xAAAA5555u);
-    EXPECT_EQ(header.h().ui32CustomShaderDataSize, 0x12345678u);
-}
-
-// A hidden webcam keeps the area the header describes; a stride that no layout of ours would
-// write (not a multiple of 64) gets its area rounded up so that the areas after it stay aligned.
-TEST(ImageLayout, HiddenWebcamLeftoverAreaKeepsLaterAreasAligned)
-{
-    struct Case {
-        uint32_t stride;
-        int32_t rows;
-        uint32_t reserved;
-    };
-    const Case cases[] = {{2560, 360, 921600}, {100, 3, 320}, {64, 0, 0}, {0, 100, 0}, {1, 1, 64}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "stride " << c.stride << ", rows " << c.rows);
-        LayoutHeader header;
-        TFrameBufferHeader& h = header.h();
-        SetFrame(h, 1920, 1080, 1920, 1080);
-        h.WebCamVisibilityState = 1;
-        h.WebCamSourceRect = THooksRect{0, 5, 10, 5 + c.rows};
-        h.WebCamImage.ui32Stride = c.stride;
-        ASSERT_EQ(h.CalculateImagesOffsets(), TLayoutResult::Ok);
-        EXPECT_EQ(h.WebCamImage.ui32Stride, c.stride);
-        EXPECT_EQ(h.ui32CursorColorBitmapOffset - h.WebCamImage.ui32Offset, c.reserved);
-        EXPECT_EQ(h.ui32CursorColorBitmapOffset % 64, 0u);
-    }
-}
-
-struct Area {
-    const char* name;
-    uint64_t offset;
-    uint64_t size;
+struct Header {
+    std::vector<uint8_t> bytes = std::vector<uint8_t>(sizeof(TFrameBufferHeader));
+    TFrameBufferHeader& h() { return *reinterpret_cast<TFrameBufferHeader*>(bytes.data()); }
+    TFrameBufferHeader* operator->() { return &h(); }
 };
 
-// The areas in their documented order, as the header describes them after a layout.
-std::vector<Area> AreasOf(const TFrameBufferHeader& h, bool background)
+// Source sw x sh, image iw x ih; a webcam of format w x ht at fractions (l, t, fw, fh) if given.
+Header Make(int32_t sw, int32_t sh, int32_t iw, int32_t ih, bool stretch = false, uint32_t w = 0, uint32_t ht = 0,
+            double l = 0, double t = 0, double fw = 0, double fh = 0)
 {
-    std::vector<Area> areas;
-    const uint64_t slot = uint64_t(h.iImageHeight) * h.ui32FrameImageStride;
-    for (size_t i = 0; i < 6; ++i) {
-        areas.push_back({"frame slot", h.ui32FrameImageOffsets[i], slot});
-    }
-    areas.push_back({"HUD", h.HUDImage.ui32Offset, uint64_t(h.HUDImage.height) * h.HUDImage.ui32Stride});
-    areas.push_back({"radial menu", h.RadialMenuImage.ui32Offset, 835200});
-    const uint64_t webcamRows = uint64_t(int64_t(h.WebCamSourceRect.bottom) - h.WebCamSourceRect.top);
-    areas.push_back({"webcam", h.WebCamImage.ui32Offset, webcamRows * h.WebCamImage.ui32Stride});
-    if (background) {
-        areas.push_back({"webcam background", h.WebCamBackgroundImage.ui32Offset,
-                         webcamRows * h.WebCamBackgroundImage.ui32Stride});
-    }
-    if (h.bUseCustomShaderData != 0) {
-        areas.push_back({"custom shader data", h.ui32CustomShaderDataOffset, h.ui32CustomShaderDataSize});
-    }
-    areas.push_back({"cursor colour", h.ui32CursorColorBitmapOffset, 524288});
-    areas.push_back({"cursor mask", h.ui32CursorMaskBitmapOffset, 524288});
-    return areas;
+    Header x;
+    x->iSourceWidth = sw;
+    x->iSourceHeight = sh;
+    x->iImageWidth = iw;
+    x->iImageHeight = ih;
+    x->bStretch = stretch;
+    x->webcamWidth = w;
+    x->webcamHeight = ht;
+    x->dWebCamLeft = l;
+    x->dWebCamTop = t;
+    x->dWebCamWidth = fw;
+    x->dWebCamHeight = fh;
+    return x;
 }
 
-// Random valid settings: the total must equal the documented formula, and the areas must follow
-// each other without gaps from the first image area to the total, each on a 64-byte boundary.
-TEST(ImageLayout, TotalSizeFormulaAndContiguityForRandomSettings)
+Rect R(const THooksRect& r)
+{
+    return {r.left, r.top, r.right, r.bottom};
+}
+
+TEST(ImageLayout, WorkedOffsets)
+{
+    Header a = Make(1920, 1080, 1920, 1080);
+    uint32_t total = 7;
+    ASSERT_EQ(a->CalculateImagesOffsets(total), TLayoutResult::Ok);
+    EXPECT_EQ(a->ui32FrameImageStride, 7680u);
+    const uint32_t slots[6] = {198656, 8493056, 16787456, 25081856, 33376256, 41670656};
+    EXPECT_TRUE(std::equal(slots, slots + 6, a->ui32FrameImageOffsets));
+    // No HUD picture, the radial menu centred; the zero webcam format hides the webcam.
+    EXPECT_EQ(a->HUDImage.ui32Offset, 49965056u);
+    EXPECT_EQ(a->RadialMenuImage.ui32Offset, 49965056u);
+    EXPECT_EQ(a->RadialMenuImage.ui32Stride, 1856u);
+    EXPECT_EQ(a->WebCamVisibilityState, 1);
+    EXPECT_EQ(a->ui32CursorColorBitmapOffset, 50800256u);
+    EXPECT_EQ(a->ui32CursorMaskBitmapOffset, 50800256u + 524288u);
+    EXPECT_EQ(a->ui32TotalSize, 51848832u);
+    EXPECT_EQ(total, 51848832u);
+    // A HUD of 301 pixels (1,204 bytes a row -> 1,216) and the custom shader data.
+    Header b = Make(1920, 1080, 1280, 720);
+    b->HUDImage.width = 301;
+    b->HUDImage.height = 50;
+    b->bUseCustomShaderData = 1;
+    ASSERT_EQ(b->CalculateImagesOffsets(), TLayoutResult::Ok);
+    const uint32_t hud = 198656 + 6 * 720 * 5120;
+    EXPECT_EQ(b->HUDImage.ui32Stride, 1216u);
+    EXPECT_EQ(b->RadialMenuImage.ui32Offset, hud + 50 * 1216);
+    EXPECT_EQ(b->ui32CustomShaderDataOffset, hud + 50 * 1216 + 835200);
+    EXPECT_EQ(b->ui32TotalSize, hud + 50 * 1216 + 835200 + 4194304 + 1048576);
+    for (const auto& [width, stride] : Table{{1366, 5504}, {0, 0}, {1, 64}, {16, 64}, {17, 128}}) {
+        Header c = Make(1920, 1080, int32_t(width), 10);
+        ASSERT_EQ(c->CalculateImagesOffsets(), TLayoutResult::Ok);
+        EXPECT_EQ(c->ui32FrameImageStride, stride) << "width " << width;
+    }
+}
+
+TEST(ImageLayout, TotalSizeOfRandomValidSettings)
 {
     std::mt19937 random(20240611);
     auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
-    const uint32_t formats[][2] = {{640, 480}, {1280, 720}, {1920, 1080}, {320, 240}, {1, 1}, {0, 0}};
-    for (int iteration = 0; iteration < 3000; ++iteration) {
-        SCOPED_TRACE(testing::Message() << "iteration " << iteration);
-        LayoutHeader header;
-        TFrameBufferHeader& h = header.h();
-        SetFrame(h, pick(0, 4000), pick(0, 2200), pick(0, 4096), pick(0, 2200), pick(0, 1) == 1);
-        h.HUDImage.width = pick(0, 1000);
-        h.HUDImage.height = pick(0, 1000);
-        const auto& format = formats[pick(0, 5)];
-        SetWebcam(h, format[0], format[1], pick(-10, 120) / 100.0, pick(-10, 120) / 100.0, pick(0, 130) / 100.0,
-                  pick(0, 130) / 100.0);
-        h.WebCamVisibilityState = pick(0, 3) == 0 ? 1 : 0;
-        h.WebCamSourceRect = THooksRect{0, 0, pick(0, 100), pick(0, 100)};  // left by an earlier layout
-        h.WebCamImage.ui32Stride = 64 * pick(0, 8);
-        h.UseChromaKeying = pick(0, 1);
-        h.bUseWebCamBackground = pick(0, 1);
-        h.bUseCustomShaderData = pick(0, 1);
-        ASSERT_EQ(h.CalculateImagesOffsets(), TLayoutResult::Ok);
-
-        const uint64_t stride = Align64(uint64_t(h.iImageWidth) * 4);
-        const uint64_t rows = uint64_t(int64_t(h.WebCamSourceRect.bottom) - h.WebCamSourceRect.top);
-        const bool background = h.UseChromaKeying != 0 && h.bUseWebCamBackground != 0 && h.WebCamVisibilityState == 0 &&
-                                rows > 0 && h.WebCamImage.ui32Stride != 0;
-        const uint64_t expected = 198656 + 6 * uint64_t(h.iImageHeight) * stride +
-                                  uint64_t(h.HUDImage.height) * Align64(uint64_t(h.HUDImage.width) * 4) + 835200 +
-                                  rows * h.WebCamImage.ui32Stride * (background ? 2 : 1) +
-                                  (h.bUseCustomShaderData != 0 ? 4194304 : 0) + 1048576;
-        ASSERT_EQ(h.ui32TotalSize, expected);
-        uint64_t end = kFirstImageAreaOffset;
-        for (const Area& area : AreasOf(h, background)) {
-            SCOPED_TRACE(area.name);
-            ASSERT_EQ(area.offset, end);
-            ASSERT_EQ(area.offset % 64, 0u);
-            end = area.offset + area.size;
-        }
-        ASSERT_EQ(end, h.ui32TotalSize);
+    auto align = [](uint64_t n) { return (n + 63) / 64 * 64; };
+    for (int i = 0; i < 1000; ++i) {
+        Header x = Make(pick(0, 4000), pick(0, 2200), pick(0, 4096), pick(0, 2200), false, 64 * pick(0, 30),
+                        36 * pick(0, 30), pick(-10, 120) / 100.0, pick(-10, 120) / 100.0, pick(0, 130) / 100.0,
+                        pick(0, 130) / 100.0);
+        x->HUDImage.width = pick(0, 1000);
+        x->HUDImage.height = pick(0, 1000);
+        x->UseChromaKeying = pick(0, 1);
+        x->bUseWebCamBackground = pick(0, 1);
+        x->bUseCustomShaderData = pick(0, 1);
+        ASSERT_EQ(x->CalculateImagesOffsets(), TLayoutResult::Ok);
+        const uint64_t webcam = uint64_t(x->WebCamSourceRect.bottom) * x->WebCamImage.ui32Stride;
+        const bool background = x->UseChromaKeying && x->bUseWebCamBackground && x->WebCamVisibilityState == 0;
+        ASSERT_EQ(x->ui32TotalSize, 198656 + 6 * uint64_t(x->iImageHeight) * align(uint64_t(x->iImageWidth) * 4) +
+                                        x->HUDImage.height * align(x->HUDImage.width * 4) + 835200 +
+                                        webcam * (background ? 2 : 1) + (x->bUseCustomShaderData ? 4194304 : 0) +
+                                        1048576)
+            << "iteration " << i;
     }
 }
 
-struct OverflowCase {
-    const char* name;
-    void (*setup)(TFrameBufferHeader&);
-};
-
-// Each case would overflow some 32-bit size, stride, product or offset of the layout: the layout is
-// refused and not one byte of the header changes.
+// Each case would overflow a 32-bit size, stride, product or offset: the layout is refused with its
+// warning line and not one byte of the header changes.
 TEST(ImageLayout, RefusesLayoutsThatDoNotFit32Bits)
 {
-    const OverflowCase cases[] = {
-        {"frame stride beyond INT32_MAX", [](TFrameBufferHeader& h) { SetFrame(h, 1920, 1080, 600000000, 1); }},
-        {"INT32_MAX image width", [](TFrameBufferHeader& h) { SetFrame(h, 1920, 1080, 2147483647, 2147483647); }},
-        {"six slots beyond 4 GiB", [](TFrameBufferHeader& h) { SetFrame(h, 1920, 1080, 20000, 20000); }},
-        {"one slot beyond INT32_MAX", [](TFrameBufferHeader& h) { SetFrame(h, 1920, 1080, 1, 40000000); }},
-        {"negative image width", [](TFrameBufferHeader& h) { SetFrame(h, 1920, 1080, -1920, 1080); }},
-        {"negative image height", [](TFrameBufferHeader& h) { SetFrame(h, 1920, 1080, 1920, -1080); }},
-        {"HUD stride beyond 32 bits",
-         [](TFrameBufferHeader& h) {
-             SetFrame(h, 1920, 1080, 64, 64);
-             h.HUDImage.width = 0x40000000;
-             h.HUDImage.height = 1;
-         }},
+    const std::pair<const char*, void (*)(TFrameBufferHeader&)> cases[] = {
+        {"frame stride beyond INT32_MAX", [](TFrameBufferHeader& h) { h.iImageWidth = 600000000; }},
+        {"six slots beyond 4 GiB", [](TFrameBufferHeader& h) { h.iImageWidth = h.iImageHeight = 20000; }},
+        {"negative image height", [](TFrameBufferHeader& h) { h.iImageHeight = -1080; }},
         {"HUD width 0xFFFFFFFF", [](TFrameBufferHeader& h) { h.HUDImage.width = 0xFFFFFFFF; }},
-        {"HUD area beyond 4 GiB",
-         [](TFrameBufferHeader& h) {
-             h.HUDImage.width = 1024;
-             h.HUDImage.height = 0xFFFFFFFF;
-         }},
-        {"webcam stride beyond INT32_MAX",
-         [](TFrameBufferHeader& h) {
-             SetFrame(h, 1920, 1080, 64, 64);
-             SetWebcam(h, 600000000, 337500000, 0.1, 0.1, 0.25, 0.25);
-         }},
-        {"webcam area beyond 4 GiB",
-         [](TFrameBufferHeader& h) {
-             SetFrame(h, 1920, 1080, 64, 64);
-             SetWebcam(h, 60000, 60000, 0.1, 0.1, 0.25, 0.444);
-         }},
-        {"webcam area and its background beyond 4 GiB",
-         [](TFrameBufferHeader& h) {
-             SetFrame(h, 1920, 1080, 1920, 1080);
-             SetWebcam(h, 32000, 18000, 0.1, 0.1, 0.25, 0.25);  // 2,304,000,000 bytes, twice
-             h.UseChromaKeying = 1;
-             h.bUseWebCamBackground = 1;
-         }},
-        {"hidden webcam with a negative leftover row count",
-         [](TFrameBufferHeader& h) {
-             h.WebCamVisibilityState = 1;
-             h.WebCamSourceRect = THooksRect{0, 100, 10, 0};
-             h.WebCamImage.ui32Stride = 64;
-         }},
+        {"HUD area beyond 4 GiB", [](TFrameBufferHeader& h) { h.HUDImage.width = 1024, h.HUDImage.height = ~0u; }},
+        {"webcam area beyond 4 GiB", [](TFrameBufferHeader& h) { h.webcamWidth = h.webcamHeight = 60000; }},
+        {"webcam and background beyond 4 GiB",  // 2,304,000,000 bytes, twice
+         [](TFrameBufferHeader& h) { h.webcamWidth = 32000, h.webcamHeight = 18000, h.bUseWebCamBackground = 1; }},
         {"hidden webcam with a huge leftover area",
          [](TFrameBufferHeader& h) {
              h.WebCamVisibilityState = 1;
-             h.WebCamSourceRect = THooksRect{-2147483647 - 1, -2147483647 - 1, 2147483647, 2147483647};
+             h.WebCamSourceRect = THooksRect{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX};
              h.WebCamImage.ui32Stride = 0xFFFFFFC0;
          }},
-        {"custom shader data passes 4 GiB",
-         [](TFrameBufferHeader& h) {
-             h.HUDImage.width = 16;
-             h.HUDImage.height = 67076325 - 65535;  // 4 GiB - 4 MiB without the shader data
-             h.bUseCustomShaderData = 1;
-         }},
-        {"cursor bitmaps pass 4 GiB by 64 bytes",
-         [](TFrameBufferHeader& h) {
-             h.HUDImage.width = 16;
-             h.HUDImage.height = 67076326;
-         }},
+        {"cursor bitmaps pass 4 GiB", [](TFrameBufferHeader& h) { h.HUDImage.width = 16, h.HUDImage.height = 67076326; }},
     };
-    for (const OverflowCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        LayoutHeader header(0x5A);
-        SetFrame(header.h(), 1920, 1080, 0, 0);
-        SetWebcam(header.h(), 0, 0, 0, 0, 0, 0);
-        header.h().WebCamVisibilityState = 0;
-        header.h().bUseCustomShaderData = 0;
-        header.h().UseChromaKeying = 0;
-        header.h().ui32WebCamFormatCount = 0;
-        header.h().HUDImage.width = 0;
-        header.h().HUDImage.height = 0;
-        c.setup(header.h());
-        const std::vector<uint8_t> before = header.Snapshot();
+    for (const auto& [name, setup] : cases) {
+        Header x = Make(1920, 1080, 64, 64, false, 0, 0, .1, .1, .25, .444);
+        x->UseChromaKeying = 1;
+        setup(x.h());
+        const std::vector<uint8_t> before = x.bytes;
+        const std::string image = std::to_string(x->iImageWidth) + "x" + std::to_string(x->iImageHeight);
         ClearNativeLogLines();
-        EXPECT_EQ(header.h().CalculateImagesOffsets(), TLayoutResult::Overflow);
-        EXPECT_TRUE(header.Snapshot() == before) << "a refused layout wrote into the header";
-        const auto lines = LoggedLines();
-        ASSERT_FALSE(lines.empty());
-        EXPECT_NE(lines.back().second.find("TFrameBufferHeader::CalculateImagesOffsets"), std::string::npos);
+        EXPECT_EQ(x->CalculateImagesOffsets(), TLayoutResult::Overflow) << name;
+        EXPECT_TRUE(x.bytes == before) << name << ": a refused layout wrote into the header";
+        ASSERT_FALSE(NativeLogLines().empty());
+        EXPECT_EQ(NativeLogLines().back().ui32Type, 1u);
+        EXPECT_EQ(NativeLogLines().back().strText,
+                  kLayout + " image " + image + ": the layout does not fit in 32-bit offsets, nothing written");
     }
+    // The largest total a layout can give: 198,656 + 64 x 67,076,325 + 835,200 + 1,048,576 = 2^32 - 64.
+    Header largest;
+    largest->HUDImage.width = 16;
+    largest->HUDImage.height = 67076325;
+    ASSERT_EQ(largest->CalculateImagesOffsets(), TLayoutResult::Ok);
+    EXPECT_EQ(largest->ui32TotalSize, 4294967232u);
 }
 
-// The largest total a layout can produce is 4 GiB - 64 (every area is a multiple of 64 bytes).
-TEST(ImageLayout, AcceptsTheLargestTotalBelow4GiB)
+TEST(ImageLayout, GameFrameRect)
 {
-    LayoutHeader header;
-    TFrameBufferHeader& h = header.h();
-    SetFrame(h, 1920, 1080, 0, 0);
-    h.HUDImage.width = 16;         // 64 bytes per row
-    h.HUDImage.height = 67076325;  // 198,656 + 64 * 67,076,325 + 835,200 + 1,048,576 = 2^32 - 64
-    ASSERT_EQ(h.CalculateImagesOffsets(), TLayoutResult::Ok);
-    EXPECT_EQ(h.ui32TotalSize, 4294967232u);
-    EXPECT_LE(uint64_t{h.ui32TotalSize}, kAreaEnd);
-    EXPECT_EQ(h.ui32CursorMaskBitmapOffset, 4294967232u - 524288u);
-}
-
-TEST(ImageLayout, HandsOutTheTotalItWrote)
-{
-    LayoutHeader header;
-    SetFrame(header.h(), 1920, 1080, 1920, 1080);
-    uint32_t total = 7;
-    ASSERT_EQ(header.h().CalculateImagesOffsets(total), TLayoutResult::Ok);
-    EXPECT_EQ(total, 51848832u);
-    EXPECT_EQ(header.h().ui32TotalSize, 51848832u);
-    header.h().iImageWidth = -1;
-    total = 7;
-    EXPECT_EQ(header.h().CalculateImagesOffsets(total), TLayoutResult::Overflow);
-    EXPECT_EQ(total, 7u);
-    EXPECT_EQ(header.h().ui32TotalSize, 51848832u);
-}
-
-TEST(ImageLayout, ResultNames)
-{
-    EXPECT_STREQ(LayoutResultName(TLayoutResult::Ok), "Ok");
-    EXPECT_STREQ(LayoutResultName(TLayoutResult::Overflow), "Overflow");
-}
-
-// Fill the header with a pattern, lay out, and compare every byte outside the fields a layout may
-// write: reserved ranges, settings and the fields of other processes must survive.
-TEST(ImageLayout, LeavesEveryOtherByteUntouched)
-{
-    struct Case {
-        const char* name;
-        uint8_t visibility;
-        bool autoSelect;
+    const std::pair<std::array<int32_t, 5>, Rect> cases[] = {  // source, image, stretch -> rectangle
+        {{2560, 1440, 1920, 1080, 0}, {0, 0, 1920, 1080}},   {{1920, 1200, 1920, 1080, 0}, {96, 0, 1824, 1080}},
+        {{1920, 1080, 1920, 1200, 0}, {0, 60, 1920, 1140}},  {{1000, 1000, 1921, 1080, 0}, {420, 0, 1500, 1080}},
+        {{1920, 1200, 1920, 1080, 1}, {0, 0, 1920, 1080}},   {{0, 0, 640, 480, 1}, {0, 0, 640, 480}},
+        {{0, 1080, 1920, 1080, 0}, {0, 0, 0, 0}},            {{-1920, 1080, 1920, 1080, 0}, {0, 0, 0, 0}},
+        {{1, INT32_MAX, INT32_MAX, 1, 0}, {1073741823, 0, 1073741823, 1}},
     };
-    const Case cases[] = {{"visible webcam, format selection, background", 0, true},
-                          {"hidden webcam", 1, false},
-                          {"visible webcam, no selection", 0, false}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        LayoutHeader header;
-        for (size_t i = 0; i < header.bytes.size(); ++i) {
-            header.bytes.data()[i] = static_cast<uint8_t>(i * 131 + 7);
-        }
-        TFrameBufferHeader& h = header.h();
-        SetFrame(h, 1920, 1080, 1280, 720);
-        h.HUDImage.width = 100;
-        h.HUDImage.height = 40;
-        SetWebcam(h, 1280, 720, 0.7, 0.7, 0.25, 0.25);
-        h.WebCamVisibilityState = c.visibility;
-        h.bAutoSelectWebCamFormat = c.autoSelect ? 1 : 0;
-        h.ui32WebCamFormatCount = 2;
-        SetFormat(h, 0, 640, 360, 0x11);
-        SetFormat(h, 1, 1280, 720, 0x22);
-        h.UseChromaKeying = 1;
-        h.bUseWebCamBackground = 1;
-        h.bUseCustomShaderData = 1;
-        h.WebCamSourceRect = THooksRect{0, 0, 16, 16};
-        h.WebCamImage.ui32Stride = 64;
-        const std::vector<uint8_t> before = header.Snapshot();
-        ASSERT_EQ(h.CalculateImagesOffsets(), TLayoutResult::Ok);
-        const std::vector<uint8_t> after = header.Snapshot();
-        const std::vector<bool> writable = LayoutWritableBytes();
-        size_t changed = 0;
-        for (size_t i = 0; i < before.size(); ++i) {
-            if (!writable[i]) {
-                ASSERT_EQ(after[i], before[i]) << "byte " << i << " changed";
-            } else if (after[i] != before[i]) {
-                ++changed;
-            }
-        }
-        EXPECT_GT(changed, 100u) << "the layout wrote its fields";
+    for (const auto& [in, expected] : cases) {
+        EXPECT_EQ(R(Make(in[0], in[1], in[2], in[3], in[4]).h().CalculateGameFrameRect()), expected)
+            << ::testing::PrintToString(in);
     }
+}
+
+TEST(ImageLayout, HUDAndRadialMenuPositions)
+{
+    // Source 1920 x 1080, HUD 200 x 100 unless the row says otherwise: position, margin, width -> x, y.
+    const std::array<int64_t, 5> cases[] = {
+        {0, 10, 200, 10, 10},    {1, 10, 200, 860, 10},  {2, 10, 200, 1710, 10},        {3, 10, 200, 10, 490},
+        {4, 77, 200, 20, 20},    {5, 10, 200, 1710, 490}, {6, 10, 200, 10, 970},        {7, 10, 200, 860, 970},
+        {8, 10, 200, 1710, 970}, {9, 10, 200, 20, 20},    {1, 10, 2000, 0, 10},         {0, -5, 200, 0, 0},
+        {2, INT32_MIN, 200, INT32_MAX, 0},                {1, 0, 0xFFFFFFFF, 0, 0},
+    };
+    for (const auto& c : cases) {
+        Header x = Make(1920, 1080, 1920, 1080);
+        x->iHUDPosition = int32_t(c[0]);
+        x->iHUDMargin = int32_t(c[1]);
+        x->HUDImage.width = uint32_t(c[2]);
+        x->HUDImage.height = 100;
+        x->CalculateHUDPosition();
+        EXPECT_EQ((std::array<int64_t, 2>{x->HUDImage.x, x->HUDImage.y}), (std::array<int64_t, 2>{c[3], c[4]}))
+            << ::testing::PrintToString(c);
+    }
+    // The radial menu is centred, at 0 on an axis shorter than 450 pixels.
+    for (const auto& c : {Rect{1920, 1080, 735, 315}, Rect{450, 450, 0, 0}, Rect{449, 1080, 0, 315}, Rect{451, 452, 0, 1}}) {
+        Header x = Make(c[0], c[1], 64, 64);
+        ASSERT_EQ(x->CalculateImagesOffsets(), TLayoutResult::Ok);
+        EXPECT_EQ((std::pair<int32_t, int32_t>(x->RadialMenuImage.x, x->RadialMenuImage.y)), std::make_pair(c[2], c[3]));
+    }
+}
+
+TEST(ImageLayout, WebcamPlacementClipsAndCutsTheSourceInProportion)
+{
+    const struct {
+        const char* name;
+        int32_t sh, iw, ih;  // source width 1920
+        uint32_t fw, fh;
+        double left, top, width, height;
+        Rect image, source, scaled;  // image: x, y, width, height
+        uint32_t stride;
+    } cases[] = {
+        {"inside", 1080, 1920, 1080, 1280, 720, .1, .1, .25, .25, {192, 108, 480, 270}, {0, 0, 1280, 720},
+         {192, 108, 480, 270}, 5120},
+        {"cut at the right edge", 1080, 1920, 1080, 1280, 720, .9, .1, .25, .25, {1728, 108, 192, 270},
+         {0, 0, 512, 720}, {1728, 108, 192, 270}, 2048},
+        {"cut at the bottom edge", 1080, 1920, 1080, 1280, 720, .1, .9, .25, .25, {192, 972, 480, 108},
+         {0, 0, 1280, 288}, {192, 972, 480, 108}, 5120},
+        {"4:3 format near the bottom", 1080, 1920, 1080, 640, 480, .1, .7, .25, .25, {192, 666, 480, 360},
+         {0, 0, 640, 480}, {192, 666, 480, 360}, 2560},
+        {"scaled into a game frame with bars", 1200, 1920, 1080, 1280, 720, .1, .1, .25, .25, {192, 120, 480, 270},
+         {0, 0, 1280, 720}, {268, 108, 432, 243}, 5120},
+        {"height from the aspect, smaller image", 1080, 1280, 720, 1280, 720, 0, 0, .25, 0, {0, 0, 480, 270},
+         {0, 0, 1280, 720}, {0, 0, 320, 180}, 5120},
+        {"odd webcam width", 1080, 1920, 1080, 1366, 768, 0, 0, .5, .5, {0, 0, 960, 540}, {0, 0, 1366, 768},
+         {0, 0, 960, 540}, 5504},
+    };
+    for (const auto& c : cases) {
+        Header x = Make(1920, c.sh, c.iw, c.ih, false, c.fw, c.fh, c.left, c.top, c.width, c.height);
+        ASSERT_EQ(x->CalculateImagesOffsets(), TLayoutResult::Ok);
+        const TOverlayImageInfo& w = x->WebCamImage;
+        EXPECT_EQ(x->WebCamVisibilityState, 0) << c.name;
+        EXPECT_EQ((Rect{w.x, w.y, int32_t(w.width), int32_t(w.height)}), c.image) << c.name;
+        EXPECT_EQ(R(x->WebCamSourceRect), c.source) << c.name;
+        EXPECT_TRUE(std::equal(c.scaled.begin(), c.scaled.end(), x->ScaledWebCamRect)) << c.name;
+        EXPECT_EQ(w.ui32Stride, c.stride) << c.name;
+        EXPECT_EQ(x->ui32CursorColorBitmapOffset - w.ui32Offset, uint32_t(c.source[3]) * c.stride) << c.name;
+    }
+}
+
+// Placements that come out empty or would divide by zero: the webcam is switched off, not failed.
+TEST(ImageLayout, DegenerateWebcamPlacementHidesTheWebcam)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::pair<const char*, Header> cases[] = {
+        {"width fraction 0", Make(1920, 1080, 1280, 720, false, 1280, 720, .1, .1, 0, .25)},
+        {"webcamHeight 0", Make(1920, 1080, 1280, 720, false, 1280, 0, .1, .1, .25, .25)},
+        {"source width 0", Make(0, 1080, 1280, 720, false, 1280, 720, .1, .1, .25, .25)},
+        {"left beyond the frame", Make(1920, 1080, 1280, 720, false, 1280, 720, 1.5, .1, .25, .25)},
+        {"top at the bottom edge", Make(1920, 1080, 1280, 720, false, 1280, 720, .1, 1, .25, .25)},
+        {"negative left", Make(1920, 1080, 1280, 720, false, 1280, 720, -.1, .1, .25, .25)},
+        {"NaN width", Make(1920, 1080, 1280, 720, false, 1280, 720, .1, .1, nan, .25)},
+        {"huge width", Make(1920, 1080, 1280, 720, false, 1280, 720, 0, 0, 1e300, .25)},
+        {"format beyond INT32_MAX", Make(1920, 1080, 1280, 720, false, 0x80000000u, 720, .1, .1, .25, .25)},
+    };
+    for (auto [name, x] : cases) {
+        x->WebCamImage.ui32Stride = 0x1000;  // left by an earlier layout
+        x->UseChromaKeying = x->bUseWebCamBackground = 1;
+        ASSERT_EQ(x->CalculateImagesOffsets(), TLayoutResult::Ok) << name;
+        EXPECT_EQ(x->WebCamVisibilityState, 1) << name;
+        EXPECT_EQ(x->WebCamImage.width | x->WebCamImage.height | x->WebCamImage.ui32Stride, 0u) << name;
+        EXPECT_EQ(x->ui32CursorColorBitmapOffset, x->WebCamImage.ui32Offset) << name << ": no area, no background";
+    }
+}
+
+TEST(ImageLayout, HiddenWebcamKeepsItsLastAreaAndBackgroundNeedsChromaKeying)
+{
+    Header x = Make(1920, 1080, 1920, 1080, false, 1280, 720, .1, .1, .25, .25);
+    x->WebCamVisibilityState = 2;
+    x->bAutoSelectWebCamFormat = 1;
+    x->ui32WebCamFormatCount = 1;
+    x->WebCamFormats[0].ui32Width = 640;
+    x->WebCamFormats[0].ui32Height = 360;
+    x->WebCamSourceRect = THooksRect{0, 0, 640, 360};
+    x->WebCamImage.ui32Stride = 2560;
+    ASSERT_EQ(x->CalculateImagesOffsets(), TLayoutResult::Ok);
+    EXPECT_EQ(x->webcamWidth, 1280u) << "no format selection for a hidden webcam";
+    EXPECT_EQ(R(x->WebCamSourceRect), (Rect{0, 0, 640, 360}));
+    EXPECT_EQ(x->ui32CursorColorBitmapOffset - x->WebCamImage.ui32Offset, 360u * 2560u) << "area still reserved";
+    for (const bool chroma : {false, true}) {
+        Header y = Make(1920, 1080, 1920, 1080, false, 1280, 720, .1, .1, .25, .25);
+        y->UseChromaKeying = chroma;
+        y->bUseWebCamBackground = 1;
+        y->WebCamImage.fShaderParam = 0.5f;
+        y->WebCamBackgroundImage.ui32Offset = 0x5555;
+        ASSERT_EQ(y->CalculateImagesOffsets(), TLayoutResult::Ok);
+        const uint32_t area = 720 * 5120;
+        EXPECT_EQ(y->WebCamBackgroundImage.ui32Offset, chroma ? y->WebCamImage.ui32Offset + area : 0x5555u);
+        EXPECT_EQ(y->WebCamBackgroundImage.fShaderParam, chroma ? 0.5f : 0.0f) << "a copy of the webcam's descriptor";
+        EXPECT_EQ(y->ui32CursorColorBitmapOffset, y->WebCamImage.ui32Offset + area * (chroma ? 2 : 1));
+    }
+}
+
+TEST(ImageLayout, WebcamTargetRect)
+{
+    // Source, image, stretch, mode, webcam x, y, width, height -> rectangle.
+    const std::pair<std::array<int64_t, 10>, Rect> cases[] = {
+        {{1920, 1080, 1920, 1080, 0, 1, 0, 0, 480, 360}, {240, 0, 1680, 1080}},
+        {{1920, 1080, 1920, 1080, 0, 1, 0, 0, 640, 200}, {0, 240, 1920, 840}},
+        {{1920, 1200, 1920, 1080, 0, 1, 5, 5, 480, 270}, {96, 54, 1824, 1026}},
+        {{1920, 1080, 1920, 1080, 0, 1, 0, 0, 0, 0}, {0, 0, 0, 0}},
+        {{1920, 1200, 1920, 1080, 0, 0, 192, 120, 480, 270}, {268, 108, 700, 351}},
+        {{1000, 500, 1920, 1080, 1, 2, 100, 100, 200, 100}, {192, 216, 576, 432}},
+        {{0, 0, 1920, 1080, 0, 0, 100, 100, 200, 100}, {0, 0, 0, 0}},
+        {{1, 1, 1920, 1080, 1, 0, 0, 0, 0x7FFFFFFF, 1}, {0, 0, 0, 0}},
+    };
+    for (const auto& [c, expected] : cases) {
+        Header x = Make(int32_t(c[0]), int32_t(c[1]), int32_t(c[2]), int32_t(c[3]), c[4] != 0);
+        x->WebCamImage.x = int32_t(c[6]);
+        x->WebCamImage.y = int32_t(c[7]);
+        x->WebCamImage.width = uint32_t(c[8]);
+        x->WebCamImage.height = uint32_t(c[9]);
+        EXPECT_EQ(R(x->CalculateWebCamTargetRect(int32_t(c[5]))), expected) << ::testing::PrintToString(c);
+    }
+}
+
+// Source 1920 x 1080, webcam at (0, 0, fraction, fraction) of format w x h, the given table; every
+// byte of entry k other than its size is 0x10 + k, so a copied record shows where it came from.
+Header Formats(uint32_t w, uint32_t h, double fraction, const Table& table)
+{
+    Header x = Make(1920, 1080, 1920, 1080, false, w, h, 0, 0, fraction, fraction);
+    x->ui32WebCamFormatCount = uint32_t(table.size());
+    for (uint32_t k = 0; k < table.size(); ++k) {
+        std::fill_n(x.bytes.data() + offsetof(TFrameBufferHeader, WebCamFormats) + k * sizeof(TWebCamFormatEntry),
+                    sizeof(TWebCamFormatEntry), uint8_t(0x10 + k));
+        x->WebCamFormats[k].ui32Width = table[k].first;
+        x->WebCamFormats[k].ui32Height = table[k].second;
+    }
+    return x;
+}
+
+TEST(WebcamFormat, SelectsByPassAndTableOrder)
+{
+    const Table ladder = {{640, 480}, {640, 360}, {1280, 720}, {1920, 1080}};
+    const struct {
+        const char* name;
+        uint32_t w, h;
+        double fraction;
+        Table table;
+        uint32_t chosen;
+    } cases[] = {
+        {"pass 1: smallest large enough of the right shape", 1280, 720, .25, ladder, 1},
+        {"pass 2: nothing large enough, the last of the right shape", 1280, 720, 1.2, ladder, 3},
+        {"4:3 UI format", 640, 480, .25, {{640, 360}, {640, 480}, {1280, 720}, {1280, 960}}, 1},
+        {"pass 1 takes the earlier of equal entries", 1280, 720, .25, {{1280, 720}, {1280, 720}}, 0},
+        {"pass 2 takes the later of equal entries", 1280, 720, 1.2, {{1280, 720}, {1280, 720}}, 1},
+        {"pass 3: smallest diff, first met from the last", 1280, 720, .25,
+         {{1000, 1000}, {800, 1000}, {1200, 1000}, {1200, 1000}}, 3},
+        {"pass 3: smallest diff in the middle", 1280, 720, .25, {{1200, 1000}, {1000, 1000}, {1300, 1000}}, 2},
+        {"only the 100 entries that exist are read", 1280, 720, .25, Table(100, {1, 1}), 99},
+    };
+    for (auto c : cases) {
+        if (c.chosen == 99) {
+            c.table[99] = {1920, 1080};
+        }
+        Header x = Formats(c.w, c.h, c.fraction, c.table);
+        if (c.chosen == 99) {
+            x->ui32WebCamFormatCount = 0xFFFFFFFF;
+        }
+        x->UpdateWebcamFormat();
+        EXPECT_EQ(std::make_pair(x->webcamWidth, x->webcamHeight), c.table[c.chosen]) << c.name;
+        const uint8_t* entry = x.bytes.data() + offsetof(TFrameBufferHeader, WebCamFormats) + c.chosen * 1672;
+        EXPECT_TRUE(std::equal(entry + 4, entry + 1672, x.bytes.data() + offsetof(TFrameBufferHeader, SelectedWebCamFormat)))
+            << c.name << ": the record of another entry was copied";
+    }
+    // Nothing to choose from, or nothing to choose for: not one byte changes.
+    const std::pair<std::array<double, 3>, Table> unchanged[] = {
+        {{1280, 720, .25}, {}},        {{1280, 0, .25}, {{640, 360}}},  {{1280, 720, 0}, {{640, 360}}},
+        {{1280, 720, 1e10}, {{640, 360}}}, {{1280, 720, .25}, {{1920, 0}}}, {{1280, 720, .25}, {{100000, 1}}}};
+    for (const auto& [in, table] : unchanged) {
+        Header x = Formats(uint32_t(in[0]), uint32_t(in[1]), in[2], table);
+        const std::vector<uint8_t> before = x.bytes;
+        x->UpdateWebcamFormat();
+        EXPECT_TRUE(x.bytes == before) << ::testing::PrintToString(in) << ", " << table.size() << " entries";
+    }
+}
+
+TEST(WebcamFormat, LayoutSelectsThePlacesTheWebcamAndLogsEachStep)
+{
+    Header x = Formats(1280, 720, .25, {{640, 480}, {640, 360}, {1280, 720}});
+    x->bAutoSelectWebCamFormat = 1;
+    ClearNativeLogLines();
+    ASSERT_EQ(x->CalculateImagesOffsets(), TLayoutResult::Ok);
+    EXPECT_EQ(R(x->WebCamSourceRect), (Rect{0, 0, 640, 360}));
+    EXPECT_EQ(x->WebCamImage.ui32Stride, 2560u);
+    const std::string place = "left: 0.000000, top: 0.000000, width: 0.250000, height: 0.250000";
+    const std::vector<std::string> expected = {
+        "1 " + kLayout + " 1 webcamWidth: 1280, webcamHeight: 720, " + place,
+        "1 " + kLayout + " WebCamVisibilityState enabled: 1",
+        "0 " + kFormat,
+        "1 " + kFormat + " webcamWidth: 1280, webcamHeight: 720, " + place,
+        "0 " + kFormat + " Selecting format for recording video 1920x1080",
+        "0 " + kFormat + " Webcam format from UI 1280x720",
+        "0 " + kFormat + " Webcam size desired 480x270",
+        "1 " + kFormat + " Check formats (higher with aspect ratio)",
+        "1 " + kFormat + " Format 640x480, diff 0.444444",
+        "1 " + kFormat + " Format 640x360, diff 0.000000",
+        "0 " + kFormat + " Selected format 640x360",
+        "1 " + kFormat + " webcamWidth: 640, webcamHeight: 360, " + place,
+        "0 " + kFormat + " Exit",
+        "1 " + kLayout + " 2 webcamWidth: 640, webcamHeight: 360, " + place,
+        "0 " + kLayout + " Calculated scaled webcam rect 0 x 0, width 480, height 270",
+        "0 " + kLayout + " DST game frame rect 0, 0, 1920, 1080",
+        "0 " + kLayout + " Calculated webcam buffer size 480x270",
+        "0 " + kLayout + " Calculated webcam src buffer 0x0, size 640x360",
+        "0 " + kLayout + " UseChromaKeying 0",
+    };
+    std::vector<std::string> lines;
+    for (const TNativeLogLine& line : NativeLogLines()) {
+        lines.push_back(std::to_string(line.ui8Level) + " " + line.strText);
+    }
+    EXPECT_EQ(lines, expected);
 }
 
 }  // namespace
