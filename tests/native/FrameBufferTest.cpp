@@ -1,6 +1,9 @@
-// The frame buffer layout: where the image areas go, the refusal of layouts that do not fit 32
-// bits, the game frame, HUD, radial menu and webcam placement, the webcam format choice and the
-// log lines. Headers live in vectors of exactly the header's size.
+// The shared frame buffer: the layout (where the image areas go, the refusal of layouts that do
+// not fit 32 bits, the game frame, HUD, radial menu and webcam placement, the webcam format choice,
+// the log lines), the header's webcam predicates and bounded wide strings (every field offset is
+// pinned by static_asserts beside the struct), and the bounds-checked area accessor against hostile
+// header fields. Headers live in vectors of exactly their size.
+#include "framebuffer/FrameBufferView.h"
 #include "framebuffer/TFrameBufferHeader.h"
 #include "log/LogNativeSink.h"
 
@@ -8,6 +11,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <string>
@@ -21,6 +25,20 @@ using Table = std::vector<std::pair<uint32_t, uint32_t>>;
 const std::string kLayout = "TFrameBufferHeader::CalculateImagesOffsets";
 const std::string kFormat = "TFrameBufferHeader::UpdateWebcamFormat";
 
+using Bytes = std::vector<uint8_t>;
+
+TFrameBufferHeader& H(Bytes& bytes)
+{
+    return *reinterpret_cast<TFrameBufferHeader*>(bytes.data());
+}
+
+uint32_t U32At(const Bytes& bytes, size_t at)
+{
+    uint32_t value = 0;
+    std::memcpy(&value, bytes.data() + at, 4);
+    return value;
+}
+
 struct Header {
     std::vector<uint8_t> bytes = std::vector<uint8_t>(sizeof(TFrameBufferHeader));
     TFrameBufferHeader& h() { return *reinterpret_cast<TFrameBufferHeader*>(bytes.data()); }
@@ -32,17 +50,9 @@ Header Make(int32_t sw, int32_t sh, int32_t iw, int32_t ih, bool stretch = false
             double l = 0, double t = 0, double fw = 0, double fh = 0)
 {
     Header x;
-    x->iSourceWidth = sw;
-    x->iSourceHeight = sh;
-    x->iImageWidth = iw;
-    x->iImageHeight = ih;
-    x->bStretch = stretch;
-    x->webcamWidth = w;
-    x->webcamHeight = ht;
-    x->dWebCamLeft = l;
-    x->dWebCamTop = t;
-    x->dWebCamWidth = fw;
-    x->dWebCamHeight = fh;
+    x->iSourceWidth = sw, x->iSourceHeight = sh, x->iImageWidth = iw, x->iImageHeight = ih, x->bStretch = stretch;
+    x->webcamWidth = w, x->webcamHeight = ht, x->dWebCamLeft = l, x->dWebCamTop = t;
+    x->dWebCamWidth = fw, x->dWebCamHeight = fh;
     return x;
 }
 
@@ -56,29 +66,13 @@ TEST(ImageLayout, WorkedOffsets)
     Header a = Make(1920, 1080, 1920, 1080);
     uint32_t total = 7;
     ASSERT_EQ(a->CalculateImagesOffsets(total), TLayoutResult::Ok);
-    EXPECT_EQ(a->ui32FrameImageStride, 7680u);
     const uint32_t slots[6] = {198656, 8493056, 16787456, 25081856, 33376256, 41670656};
     EXPECT_TRUE(std::equal(slots, slots + 6, a->ui32FrameImageOffsets));
-    // No HUD picture, the radial menu centred; the zero webcam format hides the webcam.
-    EXPECT_EQ(a->HUDImage.ui32Offset, 49965056u);
-    EXPECT_EQ(a->RadialMenuImage.ui32Offset, 49965056u);
-    EXPECT_EQ(a->RadialMenuImage.ui32Stride, 1856u);
-    EXPECT_EQ(a->WebCamVisibilityState, 1);
-    EXPECT_EQ(a->ui32CursorColorBitmapOffset, 50800256u);
-    EXPECT_EQ(a->ui32CursorMaskBitmapOffset, 50800256u + 524288u);
-    EXPECT_EQ(a->ui32TotalSize, 51848832u);
-    EXPECT_EQ(total, 51848832u);
-    // A HUD of 301 pixels (1,204 bytes a row -> 1,216) and the custom shader data.
-    Header b = Make(1920, 1080, 1280, 720);
-    b->HUDImage.width = 301;
-    b->HUDImage.height = 50;
-    b->bUseCustomShaderData = 1;
-    ASSERT_EQ(b->CalculateImagesOffsets(), TLayoutResult::Ok);
-    const uint32_t hud = 198656 + 6 * 720 * 5120;
-    EXPECT_EQ(b->HUDImage.ui32Stride, 1216u);
-    EXPECT_EQ(b->RadialMenuImage.ui32Offset, hud + 50 * 1216);
-    EXPECT_EQ(b->ui32CustomShaderDataOffset, hud + 50 * 1216 + 835200);
-    EXPECT_EQ(b->ui32TotalSize, hud + 50 * 1216 + 835200 + 4194304 + 1048576);
+    // Stride, HUD (no picture), radial menu, cursor bitmaps, total; the zero webcam format hides the webcam.
+    EXPECT_EQ((std::vector<uint32_t>{a->ui32FrameImageStride, a->HUDImage.ui32Offset, a->RadialMenuImage.ui32Offset,
+                                     a->RadialMenuImage.ui32Stride, a->ui32CursorColorBitmapOffset,
+                                     a->ui32CursorMaskBitmapOffset, a->ui32TotalSize, total, a->WebCamVisibilityState}),
+              (std::vector<uint32_t>{7680, 49965056, 49965056, 1856, 50800256, 51324544, 51848832, 51848832, 1}));
     for (const auto& [width, stride] : Table{{1366, 5504}, {0, 0}, {1, 64}, {16, 64}, {17, 128}}) {
         Header c = Make(1920, 1080, int32_t(width), 10);
         ASSERT_EQ(c->CalculateImagesOffsets(), TLayoutResult::Ok);
@@ -95,11 +89,8 @@ TEST(ImageLayout, TotalSizeOfRandomValidSettings)
         Header x = Make(pick(0, 4000), pick(0, 2200), pick(0, 4096), pick(0, 2200), false, 64 * pick(0, 30),
                         36 * pick(0, 30), pick(-10, 120) / 100.0, pick(-10, 120) / 100.0, pick(0, 130) / 100.0,
                         pick(0, 130) / 100.0);
-        x->HUDImage.width = pick(0, 1000);
-        x->HUDImage.height = pick(0, 1000);
-        x->UseChromaKeying = pick(0, 1);
-        x->bUseWebCamBackground = pick(0, 1);
-        x->bUseCustomShaderData = pick(0, 1);
+        x->HUDImage.width = pick(0, 1000), x->HUDImage.height = pick(0, 1000);
+        x->UseChromaKeying = pick(0, 1), x->bUseWebCamBackground = pick(0, 1), x->bUseCustomShaderData = pick(0, 1);
         ASSERT_EQ(x->CalculateImagesOffsets(), TLayoutResult::Ok);
         const uint64_t webcam = uint64_t(x->WebCamSourceRect.bottom) * x->WebCamImage.ui32Stride;
         const bool background = x->UseChromaKeying && x->bUseWebCamBackground && x->WebCamVisibilityState == 0;
@@ -148,25 +139,9 @@ TEST(ImageLayout, RefusesLayoutsThatDoNotFit32Bits)
     }
     // The largest total a layout can give: 198,656 + 64 x 67,076,325 + 835,200 + 1,048,576 = 2^32 - 64.
     Header largest;
-    largest->HUDImage.width = 16;
-    largest->HUDImage.height = 67076325;
+    largest->HUDImage.width = 16, largest->HUDImage.height = 67076325;
     ASSERT_EQ(largest->CalculateImagesOffsets(), TLayoutResult::Ok);
     EXPECT_EQ(largest->ui32TotalSize, 4294967232u);
-}
-
-TEST(ImageLayout, GameFrameRect)
-{
-    const std::pair<std::array<int32_t, 5>, Rect> cases[] = {  // source, image, stretch -> rectangle
-        {{2560, 1440, 1920, 1080, 0}, {0, 0, 1920, 1080}},   {{1920, 1200, 1920, 1080, 0}, {96, 0, 1824, 1080}},
-        {{1920, 1080, 1920, 1200, 0}, {0, 60, 1920, 1140}},  {{1000, 1000, 1921, 1080, 0}, {420, 0, 1500, 1080}},
-        {{1920, 1200, 1920, 1080, 1}, {0, 0, 1920, 1080}},   {{0, 0, 640, 480, 1}, {0, 0, 640, 480}},
-        {{0, 1080, 1920, 1080, 0}, {0, 0, 0, 0}},            {{-1920, 1080, 1920, 1080, 0}, {0, 0, 0, 0}},
-        {{1, INT32_MAX, INT32_MAX, 1, 0}, {1073741823, 0, 1073741823, 1}},
-    };
-    for (const auto& [in, expected] : cases) {
-        EXPECT_EQ(R(Make(in[0], in[1], in[2], in[3], in[4]).h().CalculateGameFrameRect()), expected)
-            << ::testing::PrintToString(in);
-    }
 }
 
 TEST(ImageLayout, HUDAndRadialMenuPositions)
@@ -180,10 +155,8 @@ TEST(ImageLayout, HUDAndRadialMenuPositions)
     };
     for (const auto& c : cases) {
         Header x = Make(1920, 1080, 1920, 1080);
-        x->iHUDPosition = int32_t(c[0]);
-        x->iHUDMargin = int32_t(c[1]);
-        x->HUDImage.width = uint32_t(c[2]);
-        x->HUDImage.height = 100;
+        x->iHUDPosition = int32_t(c[0]), x->iHUDMargin = int32_t(c[1]);
+        x->HUDImage.width = uint32_t(c[2]), x->HUDImage.height = 100;
         x->CalculateHUDPosition();
         EXPECT_EQ((std::array<int64_t, 2>{x->HUDImage.x, x->HUDImage.y}), (std::array<int64_t, 2>{c[3], c[4]}))
             << ::testing::PrintToString(c);
@@ -241,10 +214,8 @@ TEST(ImageLayout, DegenerateWebcamPlacementHidesTheWebcam)
     const std::pair<const char*, Header> cases[] = {
         {"width fraction 0", Make(1920, 1080, 1280, 720, false, 1280, 720, .1, .1, 0, .25)},
         {"webcamHeight 0", Make(1920, 1080, 1280, 720, false, 1280, 0, .1, .1, .25, .25)},
-        {"source width 0", Make(0, 1080, 1280, 720, false, 1280, 720, .1, .1, .25, .25)},
         {"left beyond the frame", Make(1920, 1080, 1280, 720, false, 1280, 720, 1.5, .1, .25, .25)},
         {"top at the bottom edge", Make(1920, 1080, 1280, 720, false, 1280, 720, .1, 1, .25, .25)},
-        {"negative left", Make(1920, 1080, 1280, 720, false, 1280, 720, -.1, .1, .25, .25)},
         {"NaN width", Make(1920, 1080, 1280, 720, false, 1280, 720, .1, .1, nan, .25)},
         {"huge width", Make(1920, 1080, 1280, 720, false, 1280, 720, 0, 0, 1e300, .25)},
         {"format beyond INT32_MAX", Make(1920, 1080, 1280, 720, false, 0x80000000u, 720, .1, .1, .25, .25)},
@@ -262,23 +233,17 @@ TEST(ImageLayout, DegenerateWebcamPlacementHidesTheWebcam)
 TEST(ImageLayout, HiddenWebcamKeepsItsLastAreaAndBackgroundNeedsChromaKeying)
 {
     Header x = Make(1920, 1080, 1920, 1080, false, 1280, 720, .1, .1, .25, .25);
-    x->WebCamVisibilityState = 2;
-    x->bAutoSelectWebCamFormat = 1;
-    x->ui32WebCamFormatCount = 1;
-    x->WebCamFormats[0].ui32Width = 640;
-    x->WebCamFormats[0].ui32Height = 360;
-    x->WebCamSourceRect = THooksRect{0, 0, 640, 360};
-    x->WebCamImage.ui32Stride = 2560;
+    x->WebCamVisibilityState = 2, x->bAutoSelectWebCamFormat = 1, x->ui32WebCamFormatCount = 1;
+    x->WebCamFormats[0].ui32Width = 640, x->WebCamFormats[0].ui32Height = 360;
+    x->WebCamSourceRect = THooksRect{0, 0, 640, 360}, x->WebCamImage.ui32Stride = 2560;
     ASSERT_EQ(x->CalculateImagesOffsets(), TLayoutResult::Ok);
     EXPECT_EQ(x->webcamWidth, 1280u) << "no format selection for a hidden webcam";
     EXPECT_EQ(R(x->WebCamSourceRect), (Rect{0, 0, 640, 360}));
     EXPECT_EQ(x->ui32CursorColorBitmapOffset - x->WebCamImage.ui32Offset, 360u * 2560u) << "area still reserved";
     for (const bool chroma : {false, true}) {
         Header y = Make(1920, 1080, 1920, 1080, false, 1280, 720, .1, .1, .25, .25);
-        y->UseChromaKeying = chroma;
-        y->bUseWebCamBackground = 1;
-        y->WebCamImage.fShaderParam = 0.5f;
-        y->WebCamBackgroundImage.ui32Offset = 0x5555;
+        y->UseChromaKeying = chroma, y->bUseWebCamBackground = 1;
+        y->WebCamImage.fShaderParam = 0.5f, y->WebCamBackgroundImage.ui32Offset = 0x5555;
         ASSERT_EQ(y->CalculateImagesOffsets(), TLayoutResult::Ok);
         const uint32_t area = 720 * 5120;
         EXPECT_EQ(y->WebCamBackgroundImage.ui32Offset, chroma ? y->WebCamImage.ui32Offset + area : 0x5555u);
@@ -287,10 +252,15 @@ TEST(ImageLayout, HiddenWebcamKeepsItsLastAreaAndBackgroundNeedsChromaKeying)
     }
 }
 
-TEST(ImageLayout, WebcamTargetRect)
+TEST(ImageLayout, GameFrameAndWebcamTargetRects)
 {
-    // Source, image, stretch, mode, webcam x, y, width, height -> rectangle.
+    // Source, image, stretch, mode (-1: the game frame), webcam x, y, width, height -> rectangle.
     const std::pair<std::array<int64_t, 10>, Rect> cases[] = {
+        {{2560, 1440, 1920, 1080, 0, -1}, {0, 0, 1920, 1080}},   {{1920, 1200, 1920, 1080, 0, -1}, {96, 0, 1824, 1080}},
+        {{1920, 1080, 1920, 1200, 0, -1}, {0, 60, 1920, 1140}},  {{1000, 1000, 1921, 1080, 0, -1}, {420, 0, 1500, 1080}},
+        {{1920, 1200, 1920, 1080, 1, -1}, {0, 0, 1920, 1080}},   {{0, 0, 640, 480, 1, -1}, {0, 0, 640, 480}},
+        {{0, 1080, 1920, 1080, 0, -1}, {0, 0, 0, 0}},            {{-1920, 1080, 1920, 1080, 0, -1}, {0, 0, 0, 0}},
+        {{1, INT32_MAX, INT32_MAX, 1, 0, -1}, {1073741823, 0, 1073741823, 1}},
         {{1920, 1080, 1920, 1080, 0, 1, 0, 0, 480, 360}, {240, 0, 1680, 1080}},
         {{1920, 1080, 1920, 1080, 0, 1, 0, 0, 640, 200}, {0, 240, 1920, 840}},
         {{1920, 1200, 1920, 1080, 0, 1, 5, 5, 480, 270}, {96, 54, 1824, 1026}},
@@ -302,11 +272,10 @@ TEST(ImageLayout, WebcamTargetRect)
     };
     for (const auto& [c, expected] : cases) {
         Header x = Make(int32_t(c[0]), int32_t(c[1]), int32_t(c[2]), int32_t(c[3]), c[4] != 0);
-        x->WebCamImage.x = int32_t(c[6]);
-        x->WebCamImage.y = int32_t(c[7]);
-        x->WebCamImage.width = uint32_t(c[8]);
-        x->WebCamImage.height = uint32_t(c[9]);
-        EXPECT_EQ(R(x->CalculateWebCamTargetRect(int32_t(c[5]))), expected) << ::testing::PrintToString(c);
+        x->WebCamImage.x = int32_t(c[6]), x->WebCamImage.y = int32_t(c[7]);
+        x->WebCamImage.width = uint32_t(c[8]), x->WebCamImage.height = uint32_t(c[9]);
+        const THooksRect r = c[5] < 0 ? x->CalculateGameFrameRect() : x->CalculateWebCamTargetRect(int32_t(c[5]));
+        EXPECT_EQ(R(r), expected) << ::testing::PrintToString(c);
     }
 }
 
@@ -319,8 +288,7 @@ Header Formats(uint32_t w, uint32_t h, double fraction, const Table& table)
     for (uint32_t k = 0; k < table.size(); ++k) {
         std::fill_n(x.bytes.data() + offsetof(TFrameBufferHeader, WebCamFormats) + k * sizeof(TWebCamFormatEntry),
                     sizeof(TWebCamFormatEntry), uint8_t(0x10 + k));
-        x->WebCamFormats[k].ui32Width = table[k].first;
-        x->WebCamFormats[k].ui32Height = table[k].second;
+        x->WebCamFormats[k].ui32Width = table[k].first, x->WebCamFormats[k].ui32Height = table[k].second;
     }
     return x;
 }
@@ -406,6 +374,170 @@ TEST(WebcamFormat, LayoutSelectsThePlacesTheWebcamAndLogsEachStep)
         lines.push_back(std::to_string(line.ui8Level) + " " + line.strText);
     }
     EXPECT_EQ(lines, expected);
+}
+
+TEST(FrameBufferHeader, FormatEntriesLieWhereTheHostLooks)
+{
+    Bytes bytes(sizeof(TFrameBufferHeader));
+    ASSERT_EQ(bytes.size(), 198632u);
+    H(bytes).WebCamFormats[99].ui32Height = 991;
+    H(bytes).WebCamFormats[99].ui32Width = 992;
+    EXPECT_EQ(U32At(bytes, 28040 + 99 * 1672), 991u);  // height before width, entries 1,672 bytes apart
+    EXPECT_EQ(U32At(bytes, 28044 + 99 * 1672), 992u);
+}
+
+TEST(FrameBufferHeader, WebcamPredicates)
+{
+    Header x;
+    std::fill(x.bytes.begin(), x.bytes.end(), 0xA5);
+    for (int32_t source = -1; source <= 9; ++source) {
+        for (uint32_t method : {0u, 1u, 2u}) {
+            x->iFrameSource = source, x->ui32CaptureMethod = method;
+            EXPECT_EQ(x->IsWebCamCompositingSupported(), (source >= 0 && source <= 4) || (source == 8 && method == 0))
+                << source << ", " << method;
+        }
+    }
+    // Display mode, capture enabled, visibility state -> visible.
+    const int visible[][4] = {{0, 1, 0, 1}, {1, 1, 0, 1}, {2, 1, 0, 0}, {3, 1, 0, 1}, {-1, 1, 0, 1},
+                              {0, 0, 0, 0}, {0, 0xFF, 0, 1}, {0, 1, 1, 0}, {1, 1, 0x80, 0}};
+    for (const auto& c : visible) {
+        x->WebCamDisplayMode = c[0], x->bCaptureEnabled = uint8_t(c[1]), x->WebCamVisibilityState = uint8_t(c[2]);
+        EXPECT_EQ(x->IsWebCamVisible(), c[3] != 0) << c[0] << ", " << c[1] << ", " << c[2];
+    }
+    // Display mode, chroma keying, the webcam image's parameter -> shader parameter (the
+    // background's parameter is never used).
+    const float shader[][4] = {{1, 1, .25f, 1}, {0, 1, .25f, 12.5f}, {2, 0x7F, .25f, 12.5f}, {0, 0, -2, -2}};
+    for (const auto& c : shader) {
+        x->WebCamDisplayMode = int32_t(c[0]), x->UseChromaKeying = uint8_t(c[1]);
+        x->WebCamImage.fShaderParam = c[2], x->WebCamBackgroundImage.fShaderParam = 99;
+        EXPECT_EQ(x->GetWebCamShaderParam(), c[3]) << c[0] << ", " << c[1];
+    }
+}
+
+TEST(FrameBufferHeader, WideStringsStayInsideTheirFields)
+{
+    const size_t monitor = ZYR_WIDE_FIELD(wszMonitorName);
+    const size_t cursorEvent = ZYR_WIDE_FIELD(wszCursorEventName);
+    const size_t cursorMutex = ZYR_WIDE_FIELD(wszCursorMutexName);
+    Bytes bytes(sizeof(TFrameBufferHeader), 0x41);  // no terminator anywhere
+    EXPECT_EQ(ReadHeaderWideString(H(bytes), monitor), std::u16string(260, u'\u4141'));
+    EXPECT_EQ(ReadHeaderWideString(H(bytes), sizeof(TFrameBufferHeader) - 520), std::u16string(260, u'\u4141'));
+    EXPECT_EQ(ReadHeaderWideString(H(bytes), sizeof(TFrameBufferHeader) - 519), u"");
+    for (size_t offset : {sizeof(TFrameBufferHeader) - 519, size_t{1} << 40}) {
+        WriteHeaderWideString(H(bytes), offset, u"text");
+    }
+    EXPECT_EQ(std::count(bytes.begin(), bytes.end(), 0x41), static_cast<ptrdiff_t>(bytes.size()));
+
+    WriteHeaderWideString(H(bytes), monitor, u"\\\\.\\DISPLAY1");
+    EXPECT_EQ(ReadHeaderWideString(H(bytes), monitor), u"\\\\.\\DISPLAY1");
+    EXPECT_EQ(U32At(bytes, monitor + 516), 0u) << "the rest of the field cleared";
+    // 400 units are cut to 259 and a terminator; the reserved bytes around the cursor names (two
+    // before the event name, six after the mutex name) belong to other processes.
+    WriteHeaderWideString(H(bytes), cursorEvent, std::u16string(400, u'e'));
+    WriteHeaderWideString(H(bytes), cursorMutex, std::u16string(260, u'm'));
+    EXPECT_EQ(ReadHeaderWideString(H(bytes), cursorEvent), std::u16string(259, u'e'));
+    EXPECT_EQ(ReadHeaderWideString(H(bytes), cursorMutex), std::u16string(259, u'm'));
+    EXPECT_EQ(bytes[cursorEvent - 1], 0x41);
+    EXPECT_EQ(bytes[monitor + 520], 0x41);
+    EXPECT_TRUE(std::all_of(&bytes[cursorMutex + 520], &bytes[cursorMutex + 526], [](uint8_t b) { return b == 0x41; }));
+}
+
+// A mapping of exactly the layout's total size (less `cut` bytes) with 64 x 32 frames and a visible
+// 1280 x 720 webcam with its background.
+struct Mapping {
+    Bytes bytes;
+    explicit Mapping(int64_t cut = 0) : bytes(Make(1920, 1080, 64, 32, false, 1280, 720, .1, .1, .25, .25).bytes)
+    {
+        h().UseChromaKeying = h().bUseWebCamBackground = 1;
+        EXPECT_EQ(h().CalculateImagesOffsets(), TLayoutResult::Ok);
+        bytes.resize(static_cast<size_t>(h().ui32TotalSize - cut));
+        bytes.shrink_to_fit();  // no spare capacity past the view's end
+    }
+    TFrameBufferHeader& h() { return H(bytes); }
+    TFrameBufferView View() { return TFrameBufferView(bytes.data(), bytes.size()); }
+};
+
+TEST(FrameBufferView, AreaBounds)
+{
+    const uint64_t size = kFirstImageAreaOffset + 1000;
+    Bytes block(size);
+    const TFrameBufferView view(block.data(), size);
+    const uint64_t max = std::numeric_limits<uint64_t>::max();
+    const uint64_t cases[][3] = {
+        {kFirstImageAreaOffset, 1000, 1}, {size - 1, 1, 1},  {size - 1, 2, 0},   {size, 1, 0},
+        {0, 16, 0},                       {kFirstImageAreaOffset - 1, 1, 0},    {kFirstImageAreaOffset, 0, 0},
+        {max - 10, 100, 0},               {kFirstImageAreaOffset, max - kFirstImageAreaOffset + 2, 0},
+        {max, 1, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(view.Area(c[0], c[1]), c[2] ? block.data() + c[0] : nullptr) << c[0] << " + " << c[1];
+    }
+    Bytes small(sizeof(TFrameBufferHeader) - 1);
+    EXPECT_EQ(TFrameBufferView(small.data(), small.size()).Header(), nullptr);
+    EXPECT_FALSE(TFrameBufferView(small.data(), small.size()).CursorColorBitmap().IsValid());
+    EXPECT_EQ(TFrameBufferView(nullptr, 1u << 30).Area(kFirstImageAreaOffset, 1), nullptr);
+}
+
+TEST(FrameBufferView, AreasOfALaidOutMappingAndOfAShortView)
+{
+    Mapping m;
+    const TFrameBufferView view = m.View();
+    for (size_t slot = 0; slot < kFrameSlotCount; ++slot) {
+        const TAreaView area = view.FrameSlot(slot);
+        ASSERT_EQ(area.pData, m.bytes.data() + m.h().ui32FrameImageOffsets[slot]) << slot;
+        EXPECT_EQ(area.ui64Offset, m.h().ui32FrameImageOffsets[slot]);
+        EXPECT_TRUE(area.ui32Width == 64 && area.ui32Rows == 32 && area.ui32Stride == 256 && area.ui64Size == 8192);
+        EXPECT_TRUE(area.Holds(64, 32) && !area.Holds(65, 32) && !area.Holds(64, 33));
+    }
+    EXPECT_FALSE(view.FrameSlot(kFrameSlotCount).IsValid());
+    EXPECT_EQ(view.WebCamArea().pData, m.bytes.data() + m.h().WebCamImage.ui32Offset);
+    EXPECT_EQ(view.WebCamArea().ui64Size, 720u * 5120u);
+    EXPECT_EQ(view.WebCamBackgroundArea().pData, m.bytes.data() + m.h().WebCamBackgroundImage.ui32Offset);
+    EXPECT_EQ(view.CursorColorBitmap().pData, m.bytes.data() + m.h().ui32CursorColorBitmapOffset);
+    EXPECT_EQ(view.CursorMaskBitmap().ui64Size, 524288u);
+    EXPECT_EQ(view.CursorMaskBitmap().pData + 524288, m.bytes.data() + m.bytes.size());
+    // One byte short loses exactly the last area.
+    Mapping shortOne(1);
+    EXPECT_FALSE(shortOne.View().CursorMaskBitmap().IsValid());
+    EXPECT_TRUE(shortOne.View().CursorColorBitmap().IsValid());
+    const uint64_t slotEnd = uint64_t{m.h().ui32FrameImageOffsets[5]} + 32 * 256;
+    const TFrameBufferView cut(m.bytes.data(), slotEnd - 1);
+    EXPECT_FALSE(cut.FrameSlot(5).IsValid());
+    EXPECT_TRUE(cut.FrameSlot(4).IsValid());
+    EXPECT_FALSE(cut.WebCamArea().IsValid());
+}
+
+TEST(FrameBufferView, HostileHeaderFieldsGiveNoArea)
+{
+    // Each corruption, and the area it must cost: 0 a frame slot, 1 the webcam, 2 its background,
+    // 3 the cursor colour bitmap, 4 the cursor mask bitmap.
+    const std::pair<void (*)(TFrameBufferHeader&), int> cases[] = {
+        {[](TFrameBufferHeader& h) { h.ui32FrameImageOffsets[0] = 0xFFFFFF00; }, 0},
+        {[](TFrameBufferHeader& h) { h.ui32FrameImageOffsets[0] = 64; }, 0},
+        {[](TFrameBufferHeader& h) { h.ui32FrameImageStride = 252; }, 0},
+        {[](TFrameBufferHeader& h) { h.iImageHeight = -32; }, 0},
+        {[](TFrameBufferHeader& h) { h.iImageHeight = INT32_MAX; }, 0},
+        {[](TFrameBufferHeader& h) { h.ui32FrameImageStride = 0xFFFFFFC0; }, 0},
+        {[](TFrameBufferHeader& h) { h.WebCamImage.ui32Offset = 0xFFFFFFFF; }, 1},
+        {[](TFrameBufferHeader& h) { h.WebCamImage.ui32Stride = 5116; }, 1},
+        {[](TFrameBufferHeader& h) { h.WebCamSourceRect.bottom = -1; }, 1},
+        {[](TFrameBufferHeader& h) { h.WebCamSourceRect = THooksRect{INT32_MIN, INT32_MIN, 0, INT32_MAX}; }, 1},
+        {[](TFrameBufferHeader& h) { h.WebCamBackgroundImage.ui32Stride = 0xFFFFFFFF; }, 2},
+        {[](TFrameBufferHeader& h) { h.ui32CursorColorBitmapOffset = 100; }, 3},
+        {[](TFrameBufferHeader& h) { h.ui32CursorMaskBitmapOffset = 0xFFFFFFC0; }, 4},
+    };
+    auto area = [](const TFrameBufferView& v, int which) {
+        const TAreaView areas[] = {v.FrameSlot(0), v.WebCamArea(), v.WebCamBackgroundArea(), v.CursorColorBitmap(),
+                                   v.CursorMaskBitmap()};
+        return areas[which];
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        Mapping m;
+        ASSERT_TRUE(area(m.View(), cases[i].second).IsValid()) << "case " << i;
+        cases[i].first(m.h());
+        const TAreaView a = area(m.View(), cases[i].second);
+        EXPECT_TRUE(a.pData == nullptr && a.ui64Size == 0 && a.ui32Rows == 0) << "case " << i;
+    }
 }
 
 }  // namespace
