@@ -22,10 +22,7 @@ using Rect = std::array<int32_t, 4>;
 constexpr int32_t kMax = INT32_MAX;
 constexpr int32_t kMin = INT32_MIN;
 
-Rect R(const THooksRect& r)
-{
-    return {r.left, r.top, r.right, r.bottom};
-}
+Rect R(const THooksRect& r) { return {r.left, r.top, r.right, r.bottom}; }
 
 TEST(CapturePlan, RegionChecksRunInOrderAndTheFirstFailureDecides)
 {
@@ -223,9 +220,8 @@ TEST(CursorGeometry, ClippingOneSideNeverMovesTheOtherAndNothingOutsideIsTouched
     // ny = -3 likewise: rows 0..28 of the cursor on frame rows 0..28.
     frame.Fill(1);
     Copy(scratch, frame, 0, 0, 4, -3, 32, 32, false);
-    EXPECT_EQ(frame.At(4, 0), Image::Coded(2, 0, 0));
-    EXPECT_EQ(frame.At(4, 28), Image::Coded(2, 0, 28));
-    EXPECT_EQ(frame.At(4, 29), Image::Coded(1, 4, 29));
+    EXPECT_EQ((std::vector<uint32_t>{frame.At(4, 0), frame.At(4, 28), frame.At(4, 29)}),
+              (std::vector<uint32_t>{Image::Coded(2, 0, 0), Image::Coded(2, 0, 28), Image::Coded(1, 4, 29)}));
 
     // Right and bottom edges, outside, empty and huge rectangles: the count of copied pixels.
     const int32_t cases[][6] = {{2, 2, 4, 3, 4, 3},   {14, 10, 8, 8, 2, 2}, {-8, 0, 8, 4, 0, 0},
