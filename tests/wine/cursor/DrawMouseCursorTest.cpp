@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -39,12 +38,14 @@ struct Frame {
             }
         }
     }
-    ::testing::AssertionResult Shows(TCursorPicture picture, int32_t left, int32_t top, int32_t columns = 32,
-                                     int32_t rows = 32) const
+    ::testing::AssertionResult Shows(TCursorPicture picture, int32_t left, int32_t top) const
     {
-        return cursortest::ShowsCursorAt(image, Background, picture, left, top, columns, rows);
+        return cursortest::ShowsCursorAt(image, Background, picture, left, top, 32, 32);
     }
-    ::testing::AssertionResult ShowsNothing() const { return Shows(TCursorPicture::Colour, 0, 0, 0, 0); }
+    ::testing::AssertionResult ShowsNothing() const
+    {
+        return cursortest::ShowsCursorAt(image, Background, TCursorPicture::Colour, 0, 0, 0, 0);
+    }
 
     std::vector<uint32_t> pixels = std::vector<uint32_t>(320 * 240);
     cursortest::Image image;
@@ -58,12 +59,11 @@ protected:
 
     // On a thread of its own, as the capture thread draws: the test thread can hold the host's
     // mutex meanwhile (a mutex is recursive for its owner thread).
-    static void Draw(TDrawMouseCursor& drawer, Frame& frame, double scale = 1.0, int32_t offsetY = 0)
+    static void Draw(TDrawMouseCursor& drawer, Frame& frame)
     {
         const cursortest::Image& i = frame.image;
-        std::thread([&] {
-            drawer.DrawCursor(i.pData, i.iWidth, i.iHeight, i.ui32Stride, 0, offsetY, i.bTopDown, scale, scale);
-        }).join();
+        std::thread([&] { drawer.DrawCursor(i.pData, i.iWidth, i.iHeight, i.ui32Stride, 0, 0, i.bTopDown, 1.0, 1.0); })
+            .join();
     }
     // The pointer at `at`, and the host publishing the live cursor there: the returned handle (0
     // after a failure).
@@ -171,49 +171,6 @@ TEST_F(DrawMouseCursor, HeldMutexCostsThatFrameItsCursorAndHandle0OrAnUntrustedB
         EXPECT_TRUE(c.bHeld ? frame.Shows(TCursorPicture::Colour, 60, 50) : frame.ShowsNothing());
         EXPECT_EQ(c.bHeld ? 1u : 0u, drawer.CachedCursors());
     }
-}
-
-TEST_F(DrawMouseCursor, ScaledCursorsHaveTruncatedSizesAtScaledPlaces)
-{
-    CursorHost host;
-    ASSERT_NE(0u, PublishLive(host, POINT{100, 80}, POINT{0, 0}, TCursorPicture::Colour));
-    TDrawMouseCursor drawer(host.View());
-    struct Case {
-        double scale;
-        bool bTopDown;
-        std::array<LONG, 4> expected;
-    } const cases[] = {{0.5, false, {50, 40, 66, 56}}, {0.75, false, {75, 60, 99, 84}}, {0.5, true, {50, 41, 66, 57}}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.scale << (c.bTopDown ? " top-down" : " bottom-up"));
-        Frame frame(c.bTopDown);
-        Draw(drawer, frame, c.scale);
-        std::array<LONG, 4> changed{320, 240, 0, 0};  // left, top, right, bottom of the pixels that changed
-        for (LONG y = 0; y < 240; ++y) {
-            for (LONG x = 0; x < 320; ++x) {
-                if (((frame.image.At(x, y) ^ Background(x, y)) & refcursor::kRgbMask) != 0) {
-                    changed = {std::min(changed[0], x), std::min(changed[1], y), std::max(changed[2], x + 1),
-                               std::max(changed[3], y + 1)};
-                }
-            }
-        }
-        EXPECT_EQ(c.expected, changed);
-    }
-}
-
-TEST_F(DrawMouseCursor, CursorPartlyLeftOfOrAboveTheFrameShowsItsFirstColumnsAndRowsAtTheEdge)
-{
-    CursorHost host;
-    // Hot spot (10, 0): at x 5 the cursor starts 5 columns left of the frame.
-    ASSERT_NE(0u, PublishLive(host, POINT{5, 40}, POINT{10, 0}, TCursorPicture::Colour));
-    TDrawMouseCursor drawer(host.View());
-    Frame left(false);
-    Draw(drawer, left);
-    EXPECT_TRUE(left.Shows(TCursorPicture::Colour, 0, 40, 27, 32));
-    // 4 rows above the top edge: the cursor's rows 0 .. 27 on frame rows 0 .. 27.
-    ASSERT_NE(0u, PointAt(POINT{90, 0}));
-    Frame above(false);
-    Draw(drawer, above, 1.0, -4);
-    EXPECT_TRUE(above.Shows(TCursorPicture::Colour, 80, 0, 32, 28));
 }
 
 }  // namespace
