@@ -162,18 +162,17 @@ size_t CountExactMismatches(uint32_t width, uint32_t rows, int left, int top, ui
     return mismatches;
 }
 
-size_t CountMismatches(const ScreenFrame& frame, scene::Pattern pattern, uint32_t generation, int srcW, int srcH,
-                       uint32_t tolerance, std::string* pFirst)
+size_t CountMismatches(uint32_t width, uint32_t rows, scene::Pattern pattern, uint32_t generation, int srcW, int srcH,
+                       uint32_t tolerance, const std::function<uint32_t(uint32_t, uint32_t)>& pixelAt,
+                       std::string* pFirst)
 {
     size_t mismatches = 0;
     std::ostringstream first;
-    for (int y = 0; y < frame.height; ++y) {
-        for (int x = 0; x < frame.width; ++x) {
-            const uint32_t expected = scene::ScaledPatternPixel(
-                pattern, static_cast<uint32_t>(x), static_cast<uint32_t>(y), static_cast<uint32_t>(srcW),
-                static_cast<uint32_t>(srcH), static_cast<uint32_t>(frame.width), static_cast<uint32_t>(frame.height),
-                generation);
-            const uint32_t actual = frame.pixels[static_cast<size_t>(y) * static_cast<size_t>(frame.width) + x];
+    for (uint32_t y = 0; y < rows; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            const uint32_t expected = scene::ScaledPatternPixel(pattern, x, y, static_cast<uint32_t>(srcW),
+                                                                static_cast<uint32_t>(srcH), width, rows, generation);
+            const uint32_t actual = pixelAt(x, y);
             if (scene::MaxChannelDifference(actual, expected) > tolerance && ++mismatches <= 5) {
                 first << " (" << x << "," << y << "): 0x" << std::hex << (actual & scene::kPatternColourMask)
                       << " expected 0x" << expected << std::dec;

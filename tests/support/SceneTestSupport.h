@@ -1,7 +1,6 @@
 // Showing ZYRScene.exe's pattern from a test, and comparing captured pixels with it.
 #pragma once
 
-#include "GdiScreen.h"
 #include "ScenePattern.h"
 
 #include "ipc/THandle.h"
@@ -70,20 +69,12 @@ private:
 std::unique_ptr<SceneRun> StartSuiteScene(scene::Pattern pattern);
 void QuitSuiteScene(std::unique_ptr<SceneRun>& pScene);
 
-// A frame read from the screen: top-down rows of `width` BGRX pixels.
-struct ScreenFrame {
-    scene::GrabResult result = scene::GrabResult::NoDisplayDc;
-    DWORD dwError = 0;
-    int width = 0;
-    int height = 0;
-    std::vector<uint32_t> pixels;
-};
-
-// Compares every pixel with the pattern (scaled from the source size when the frame is smaller
-// or larger) within `tolerance` per channel; returns how many differ and describes the first few
-// in *pFirst.
-size_t CountMismatches(const ScreenFrame& frame, scene::Pattern pattern, uint32_t generation, int srcW, int srcH,
-                       uint32_t tolerance, std::string* pFirst);
+// Counts the pixels of a width x rows picture that differ from `pattern` scaled from the srcW x
+// srcH screen to that size by more than `tolerance` per channel; pixelAt(x, y) gives the captured
+// pixel of column x, row y counted from the picture's top. Describes the first few in *pFirst.
+size_t CountMismatches(uint32_t width, uint32_t rows, scene::Pattern pattern, uint32_t generation, int srcW, int srcH,
+                       uint32_t tolerance, const std::function<uint32_t(uint32_t, uint32_t)>& pixelAt,
+                       std::string* pFirst);
 
 // Counts the pixels of a width x rows picture that differ from the coords pattern at
 // (left + x, top + y); pixelAt(x, y) gives the captured pixel of column x, row y counted from the

@@ -233,26 +233,23 @@ struct Destination {
     TAreaView area;
 };
 
-std::unique_ptr<TGDIFullscreenCapturer> Capturer(int32_t width, int32_t height, THooksRect source, bool bKeep = true)
+std::unique_ptr<TGDIFullscreenCapturer> Capturer(int32_t width, int32_t height, THooksRect source)
 {
     auto capturer = std::make_unique<TGDIFullscreenCapturer>(::GetModuleHandleW(nullptr));
     EXPECT_TRUE(capturer->Initialize(L"\\\\.\\DISPLAY1"));
-    capturer->SetCaptureParameters(width, height, source, bKeep, false);
+    capturer->SetCaptureParameters(width, height, source, true, false);
     return capturer;
 }
 
-// The scene shows `kPattern` while the suite runs.
-template <Pattern kPattern>
-class SceneSuite : public ::testing::Test {
+// The scene shows its coords pattern while the suite runs. HALFTONE-scaled frames are checked end
+// to end (tests/e2e/FrameTest.cpp).
+class GdiCapturerCoords : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { pScene = scenetest::StartSuiteScene(kPattern); }
+    static void SetUpTestSuite() { pScene = scenetest::StartSuiteScene(Pattern::Coords); }
     static void TearDownTestSuite() { scenetest::QuitSuiteScene(pScene); }
     void SetUp() override { ASSERT_NE(pScene, nullptr); }
     static inline std::unique_ptr<scenetest::SceneRun> pScene;
 };
-
-using GdiCapturerCoords = SceneSuite<Pattern::Coords>;
-using GdiCapturerSmooth = SceneSuite<Pattern::Smooth>;
 
 // The picture is the final size's rows (at most the destination's) and the source's columns (at
 // most the stride's); its top-left pixel is the source's.
@@ -302,35 +299,6 @@ TEST_F(GdiCapturerCoords, EveryFrameIsFreshFromTheScreen)
     std::string first;
     EXPECT_EQ(scenetest::CountExactMismatches(1920, 1080, 0, 0, 1, [&](uint32_t x, uint32_t y) { return dst.At(y, x); }, &first), 0u)
         << first;
-}
-
-TEST_F(GdiCapturerSmooth, HalftoneScaledFramesKeepProportionWithBarsOrStretch)
-{
-    struct Case {
-        const char* name;
-        bool bKeep;
-        uint32_t pictureTop, pictureRows;
-    };
-    // 1280 x 800 keeping proportion: scale 2/3, a 1280 x 720 picture between 40-row bars.
-    for (const Case& c : {Case{"kept proportion", true, 40, 720}, Case{"stretched", false, 0, 800}}) {
-        SCOPED_TRACE(c.name);
-        const auto capturer = Capturer(1280, 800, THooksRect{0, 0, 0, 0}, c.bKeep);
-        Destination dst(800, 1280 * 4);
-        capturer->GetScreenImage(dst.area, true, nullptr);
-        scenetest::ScreenFrame picture{scene::GrabResult::Ok, 0, 1280, static_cast<int>(c.pictureRows), {}};
-        for (uint32_t row = 0; row < 800; ++row) {
-            for (uint32_t x = 0; x < 1280; ++x) {
-                if (row >= c.pictureTop && row < c.pictureTop + c.pictureRows) {
-                    picture.pixels.push_back(dst.At(row, x));
-                } else {
-                    EXPECT_EQ(dst.At(row, x) & scene::kPatternColourMask, 0u) << "bar pixel (" << x << ", " << row << ")";
-                }
-            }
-        }
-        std::string first;
-        EXPECT_EQ(scenetest::CountMismatches(picture, Pattern::Smooth, 0, 1920, 1080, scene::kSmoothScaledTolerance, &first), 0u)
-            << first;
-    }
 }
 
 }  // namespace

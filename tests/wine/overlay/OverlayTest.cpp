@@ -1,13 +1,12 @@
 // The overlay command channel from both sides (the client against the stand-in overlay's server),
 // what the client does when the frame buffer is missing or too small, and the overlay program
-// started and ended by the capturer and ending with the capturer process it was given. (The
-// capturer's lines for a missing overlay program are checked end to end.)
+// ending with the capturer process it was given. (The capturer starting and ending the overlay
+// program, and its lines for a missing one, are checked end to end.)
 #include "OverlayServer.h"
 #include "ProcessLogServer.h"
 #include "SceneTestSupport.h"
 
 #include "TRefHost.h"
-#include "app/TZYRFullscreenCapturer.h"
 #include "ipc/HostObjectNames.h"
 #include "ipc/TFullscreenOverlayCommands.h"
 
@@ -15,7 +14,6 @@
 
 #include <windows.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -26,8 +24,6 @@
 namespace {
 
 const std::string kSend = "TFullscreenOverlayCommandsClient::SendCommand";
-const std::string kStart = "TZYRFullscreenCapturer::StartFullscreenOverlay";
-const std::string kTerminate = "TZYRFullscreenCapturer::TerminateFullscreenOverlay";
 constexpr DWORD kBoundMs = 30000;
 
 // Polls until the condition holds or the bound passes.
@@ -152,34 +148,6 @@ TEST_F(Overlay, MissingOrUndersizedFrameBufferIsRefusedWithoutWrites)
             EXPECT_EQ(std::memcmp(view.Bytes(), untouched.data(), size), 0);
         }
     }
-}
-
-TEST_F(Overlay, CapturerStartsTheOverlayWithItsIdAndTerminatesIt)
-{
-    TZYRFullscreenCapturer capturer(::GetModuleHandleW(nullptr));
-    CreateHost();
-    auto client = std::make_unique<TFullscreenOverlayCommandsClient>();
-    size_t mark = LogMark();
-    ASSERT_TRUE(capturer.StartFullscreenOverlay());
-    const std::vector<std::string> texts = TextsSince(mark);
-    ASSERT_EQ(texts.size(), 3u);
-    // A handle of our own on the process the capturer logged, kept after it closes its own.
-    const std::string prefix = kStart + " overlay process has been started handle ";
-    ASSERT_EQ(texts[1].rfind(prefix, 0), 0u) << texts[1];
-    HANDLE hCopy = nullptr;
-    ::DuplicateHandle(::GetCurrentProcess(), reinterpret_cast<HANDLE>(std::strtoull(texts[1].c_str() + prefix.size(), nullptr, 16)),
-                      ::GetCurrentProcess(), &hCopy, 0, FALSE, DUPLICATE_SAME_ACCESS);
-    TKernelHandle hOverlay(hCopy);
-    ASSERT_TRUE(hOverlay);
-    // The overlay marks itself running only after it opened this process by the id it was given.
-    ASSERT_TRUE(WaitUntil([&] { return host.Header()->bOverlayStatus == overlay::kOverlayRunning; }));
-    mark = LogMark();
-    capturer.TerminateFullscreenOverlay();
-    EXPECT_EQ(TextsSince(mark), (std::vector<std::string>{kTerminate, kTerminate + " overlay process has been terminated",
-                                                          kTerminate + " exit"}));
-    EXPECT_EQ(::WaitForSingleObject(hOverlay.Get(), kBoundMs), WAIT_OBJECT_0);
-    DWORD exitCode = 1;
-    EXPECT_TRUE(::GetExitCodeProcess(hOverlay.Get(), &exitCode) && exitCode == 0) << exitCode;
 }
 
 // The overlay program serves commands until the process it was given ends; its exit code counts
