@@ -160,8 +160,6 @@ void TDrawMouseCursor::DrawFromHost(const TFrame& frame)
         mapCursorCache.try_emplace(cursor.ui64Key, TCursorCacheEntry{std::move(hIcon), cursor.iHotspotX,
                                                                      cursor.iHotspotY, size.iWidth, size.iHeight});
     }
-    cursor.pColour.reset();
-    cursor.pMask.reset();
     LogVerbose("%s exit", kName);
 }
 

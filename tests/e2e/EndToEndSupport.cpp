@@ -87,6 +87,9 @@ bool EndToEnd::Start(const TRefHostOptions& options, DWORD hostPid, const std::w
 
 TCapturerRun EndToEnd::Finish()
 {
+    if (pHost->StartRetries() != 0) {  // starts Wine's loader lost, repeated by the host
+        RecordProperty("capturer_start_retries", static_cast<int>(pHost->StartRetries()));
+    }
     TCapturerRun run;
     run.dwProcessId = pHost->CapturerProcessId();
     run.bExited = pHost->WaitCapturerExit(kWaitMs, &run.iExitCode);

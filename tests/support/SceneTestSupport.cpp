@@ -23,11 +23,6 @@ TKernelHandle MakeEvent(const std::wstring& name, bool bManualReset)
 
 }  // namespace
 
-std::wstring SceneExePath()
-{
-    return Widen(ZYR_SCENE_EXE);
-}
-
 ChildProcess::~ChildProcess()
 {
     if (hProcess && ::WaitForSingleObject(hProcess.Get(), 0) == WAIT_TIMEOUT) {
@@ -93,7 +88,7 @@ bool SceneRun::Start(scene::Pattern pattern, const std::wstring& extraArguments)
     const std::wstring arguments = L"--pattern " + std::wstring(patternName.begin(), patternName.end()) +
                                    L" --ready-event " + wsReadyName + L" --next-event " + wsNextName +
                                    L" --quit-event " + wsQuitName + L" " + extraArguments;
-    return process.Start(SceneExePath(), arguments);
+    return process.Start(Widen(ZYR_SCENE_EXE), arguments);
 }
 
 bool SceneRun::WaitReady()

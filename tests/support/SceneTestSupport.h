@@ -18,8 +18,6 @@ namespace scenetest {
 // Bound of every wait on the scene: generous for a loaded 2-core machine.
 constexpr DWORD kWaitMs = 30000;
 
-std::wstring SceneExePath();
-
 // A process started with DETACHED_PROCESS; terminated by the destructor if it still runs.
 class ChildProcess {
 public:
@@ -56,7 +54,6 @@ public:
     bool Next();
     // Signals quit and returns the exit code (or a failure and INT32_MIN).
     int Quit();
-    ChildProcess& Process() { return process; }
 
 private:
     std::wstring wsReadyName, wsNextName, wsQuitName;

@@ -72,7 +72,6 @@ public:
     // Raw access for tests that need to arrange the ring (offsets near the end, a full ring).
     uint8_t* RingControl() const { return viewRing.Bytes(); }
     HANDLE WriteAccessMutex() const { return hWriteAccessMutex.Get(); }
-    const TLogServerConfig& Config() const { return config; }
 
 private:
     bool OpenDirectory(PSECURITY_ATTRIBUTES pAttributes, std::wstring* pError);

@@ -153,22 +153,6 @@ std::vector<uint8_t> MaskBitmapOf(TCursorPicture picture)
     return {};
 }
 
-bool IsOpaque(TCursorPicture picture, int32_t x, int32_t y)
-{
-    if (!InPicture(x, y)) {
-        return false;
-    }
-    switch (picture) {
-    case TCursorPicture::Colour:
-        return !InColourHole(x, y);
-    case TCursorPicture::Monochrome:
-        return !MonoBitsAt(x, y).bAnd;
-    case TCursorPicture::None:
-        break;
-    }
-    return false;
-}
-
 // Drawing a cursor combines per pixel: destination AND mask, then XOR colour; a 32-bit colour
 // bitmap with alpha blends instead. The pictures are made so that both give the same pixel.
 uint32_t ExpectedPixel(TCursorPicture picture, int32_t x, int32_t y, uint32_t background)

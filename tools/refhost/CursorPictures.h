@@ -45,10 +45,6 @@ std::vector<uint8_t> MonochromeMaskDib();
 std::vector<uint8_t> ColourBitmapOf(TCursorPicture picture);
 std::vector<uint8_t> MaskBitmapOf(TCursorPicture picture);
 
-// True where the cursor covers the background with a colour of its own (colour: outside the
-// hole; monochrome: AND bit 0). False outside the 32 x 32 picture and for None.
-bool IsOpaque(TCursorPicture picture, int32_t x, int32_t y);
-
 // The frame pixel, 0xAARRGGBB as a 32-bit BGRA frame holds it read little-endian, at cursor pixel
 // (x, y) after a 1:1 drawing over `background`; compare under kRgbMask. Outside the picture and
 // for None: the background.

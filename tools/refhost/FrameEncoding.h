@@ -15,11 +15,6 @@ struct TFramePicture {
     std::vector<uint32_t> vecPixels;
 };
 
-inline uint32_t BgraPixel(uint8_t blue, uint8_t green, uint8_t red, uint8_t alpha)
-{
-    return uint32_t{blue} | uint32_t{green} << 8 | uint32_t{red} << 16 | uint32_t{alpha} << 24;
-}
-
 // Red, green, blue bytes per pixel, rows top-down. Alpha is dropped: what the screen capturers put
 // there is not a coverage value (GDI leaves it 0), and an RGBA file would show a transparent image.
 std::vector<uint8_t> BgraToRgb(const TFramePicture& picture);

@@ -35,7 +35,7 @@ bool Fits(const TAreaView& area, const std::vector<uint8_t>& dib)
 }  // namespace
 
 TCursorPublisher::TCursorPublisher(TRefHost& host, TCursorPublisherOptions publisherOptions)
-    : rHost(host), options(publisherOptions), atomicPicture(publisherOptions.picture)
+    : rHost(host), options(publisherOptions)
 {
 }
 
@@ -50,8 +50,7 @@ bool TCursorPublisher::Start()
         return false;
     }
     hStopEvent.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    hPublishEvent.Reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    if (!hStopEvent || !hPublishEvent) {
+    if (!hStopEvent) {
         return false;
     }
     thread = std::thread([this] { Run(); });
@@ -67,18 +66,6 @@ void TCursorPublisher::Stop()
     thread.join();
 }
 
-uint32_t TCursorPublisher::Publications() const
-{
-    std::lock_guard<std::mutex> lock(mutexCounts);
-    return ui32Publications;
-}
-
-uint32_t TCursorPublisher::Refusals() const
-{
-    std::lock_guard<std::mutex> lock(mutexCounts);
-    return ui32Refusals;
-}
-
 bool TCursorPublisher::WaitPublished(uint32_t atLeast, DWORD timeoutMs) const
 {
     std::unique_lock<std::mutex> lock(mutexCounts);
@@ -86,24 +73,11 @@ bool TCursorPublisher::WaitPublished(uint32_t atLeast, DWORD timeoutMs) const
                                     [&] { return ui32Publications >= atLeast; });
 }
 
-bool TCursorPublisher::WaitRefused(uint32_t atLeast, DWORD timeoutMs) const
-{
-    std::unique_lock<std::mutex> lock(mutexCounts);
-    return conditionCounts.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return ui32Refusals >= atLeast; });
-}
-
-void TCursorPublisher::PublishNow()
-{
-    if (hPublishEvent) {
-        ::SetEvent(hPublishEvent.Get());
-    }
-}
-
-void TCursorPublisher::Count(bool bPublished)
+void TCursorPublisher::CountPublication()
 {
     {
         std::lock_guard<std::mutex> lock(mutexCounts);
-        ++(bPublished ? ui32Publications : ui32Refusals);
+        ++ui32Publications;
     }
     conditionCounts.notify_all();
 }
@@ -141,14 +115,12 @@ void TCursorPublisher::Run()
 
 TCursorPublisher::TWake TCursorPublisher::WaitForWork() const
 {
-    HANDLE handles[3] = {hStopEvent.Get(), hPublishEvent.Get(), rHost.CursorEvent()};
-    const DWORD count = handles[2] != nullptr ? 3 : 2;
+    HANDLE handles[2] = {hStopEvent.Get(), rHost.CursorEvent()};
+    const DWORD count = handles[1] != nullptr ? 2 : 1;
     switch (::WaitForMultipleObjects(count, handles, FALSE, kPassMs)) {
     case WAIT_OBJECT_0:
         return TWake::Stop;
     case WAIT_OBJECT_0 + 1:
-        return TWake::PublishNow;
-    case WAIT_OBJECT_0 + 2:
         return TWake::CursorEvent;
     case WAIT_TIMEOUT:
         return TWake::Timeout;
@@ -192,16 +164,18 @@ TCursorPublisher::TAttempt TCursorPublisher::PublishOnce()
     if (hMutex != nullptr && !ownership.IsOwned()) {
         return TAttempt::NotLocked;
     }
-    const bool bPublished = WriteBlock(info);
-    Count(bPublished);
-    return bPublished ? TAttempt::Published : TAttempt::Refused;
+    if (!WriteBlock(info)) {
+        return TAttempt::Refused;
+    }
+    CountPublication();
+    return TAttempt::Published;
 }
 
 // Under the cursor mutex. Both areas are checked before anything is written, so a refused attempt
 // leaves the block as it was.
 bool TCursorPublisher::WriteBlock(const CURSORINFO& info)
 {
-    const refcursor::TCursorPicture picture = atomicPicture.load();
+    const refcursor::TCursorPicture picture = options.picture;
     const TFrameBufferView view(rHost.SectionBytes(), rHost.SectionSize());
     TFrameBufferHeader* pHeader = view.Header();
     const TAreaView colourArea = view.CursorColorBitmap();

@@ -4,7 +4,7 @@
 //
 // The thread waits on the host's cursor event (the capturer signals it for each cursor it has not
 // cached) and publishes once per signal; it also publishes when the header's cursor bitmap offsets
-// change, since the capturer writes the layout only after it started, and when PublishNow asks.
+// change, since the capturer writes the layout only after it started.
 // A publication reads GetCursorInfo, takes the cursor mutex (up to 1 s a try, an abandoned mutex
 // counts as taken; without a cursor mutex it writes unguarded), and writes the handle (sign-
 // extended to 64 bits; 0 for None), the position, the flags, the hot spot of the options and the
@@ -13,8 +13,8 @@
 // small, nothing at all is written and the attempt counts as refused. A try that did not get the
 // mutex is repeated on the next pass (every 10 ms) until it gets it or the publisher stops.
 //
-// Start/Stop from one thread (the owner's); the counters, WaitPublished, WaitRefused, SetPicture
-// and PublishNow from any thread. The host must outlive the publisher.
+// Start/Stop from one thread (the owner's); EventsReceived and WaitPublished from any thread. The
+// host must outlive the publisher.
 #pragma once
 
 #include "CursorPictures.h"
@@ -45,8 +45,8 @@ public:
     TCursorPublisher& operator=(const TCursorPublisher&) = delete;
 
     // Starts the thread. False, and nothing started, when it runs already, when the host has no
-    // mapped section, or when its own events cannot be created. The cursor event may be missing:
-    // then only offset changes and PublishNow cause publications.
+    // mapped section, or when its stop event cannot be created. The cursor event may be missing:
+    // then only offset changes cause publications.
     bool Start();
     // Ends the thread (also while it waits for the cursor mutex) and joins it. Harmless when it
     // does not run. After Stop the publisher can be started again; the counters go on.
@@ -54,21 +54,12 @@ public:
 
     // Signals of the cursor event the thread consumed.
     uint32_t EventsReceived() const { return ui32Events.load(); }
-    // Publications made: areas valid, the block written.
-    uint32_t Publications() const;
-    // Attempts that wrote nothing because a cursor bitmap area was missing or too small.
-    uint32_t Refusals() const;
-    // True once Publications() >= atLeast / Refusals() >= atLeast, false after timeoutMs.
+    // True once at least `atLeast` publications were made (areas valid, the block written), false
+    // after timeoutMs.
     bool WaitPublished(uint32_t atLeast, DWORD timeoutMs) const;
-    bool WaitRefused(uint32_t atLeast, DWORD timeoutMs) const;
-
-    // The picture of the next publications.
-    void SetPicture(refcursor::TCursorPicture picture) { atomicPicture.store(picture); }
-    // Wakes the thread to publish once (it must be running to notice).
-    void PublishNow();
 
 private:
-    enum class TWake { Stop, CursorEvent, PublishNow, Timeout };
+    enum class TWake { Stop, CursorEvent, Timeout };
     enum class TAttempt { Published, Refused, NotLocked, Stopped };
     struct TOffsets {
         uint32_t ui32Colour = 0;
@@ -81,17 +72,14 @@ private:
     TOffsets ReadOffsets() const;
     TAttempt PublishOnce();
     bool WriteBlock(const CURSORINFO& info);
-    void Count(bool bPublished);
+    void CountPublication();
 
     TRefHost& rHost;
     const TCursorPublisherOptions options;
-    std::atomic<refcursor::TCursorPicture> atomicPicture;
     std::atomic<uint32_t> ui32Events{0};
-    mutable std::mutex mutexCounts;  // guards the two counts; conditionCounts tells their changes
+    mutable std::mutex mutexCounts;  // guards the count; conditionCounts tells its changes
     mutable std::condition_variable conditionCounts;
     uint32_t ui32Publications = 0;
-    uint32_t ui32Refusals = 0;
-    TKernelHandle hStopEvent;     // manual-reset: Stop
-    TKernelHandle hPublishEvent;  // auto-reset: PublishNow
+    TKernelHandle hStopEvent;  // manual-reset: Stop
     std::thread thread;           // last: joined (by Stop) before the events close
 };

@@ -63,45 +63,4 @@ bool PrimaryMonitorRect(RECT* pRect)
     return true;
 }
 
-const char* GrabResultName(GrabResult result)
-{
-    switch (result) {
-    case GrabResult::Ok: return "ok";
-    case GrabResult::NoDisplayDc: return "no display DC";
-    case GrabResult::NoBitmap: return "no bitmap";
-    case GrabResult::BlitFailed: return "blit failed";
-    }
-    return "unknown";
-}
-
-GrabResult GrabScreen(const RECT& source, int dstW, int dstH, Dib32* pImage, DWORD* pError)
-{
-    *pError = 0;
-    TDeviceContext screen = OpenDisplayDc();
-    if (!screen) {
-        *pError = ::GetLastError();
-        return GrabResult::NoDisplayDc;
-    }
-    if ((pImage->Width() != dstW || pImage->Height() != dstH) && !pImage->Create(dstW, dstH)) {
-        *pError = ::GetLastError();
-        return GrabResult::NoBitmap;
-    }
-    const int srcW = source.right - source.left;
-    const int srcH = source.bottom - source.top;
-    BOOL bDone = FALSE;
-    if (srcW == dstW && srcH == dstH) {
-        bDone = ::BitBlt(pImage->Dc(), 0, 0, dstW, dstH, screen.Get(), source.left, source.top, SRCCOPY);
-    } else {
-        ::SetStretchBltMode(pImage->Dc(), HALFTONE);
-        ::SetBrushOrgEx(pImage->Dc(), 0, 0, nullptr);
-        bDone = ::StretchBlt(pImage->Dc(), 0, 0, dstW, dstH, screen.Get(), source.left, source.top, srcW, srcH,
-                             SRCCOPY);
-    }
-    if (!bDone) {
-        *pError = ::GetLastError();
-        return GrabResult::BlitFailed;
-    }
-    return GrabResult::Ok;
-}
-
 }  // namespace scene

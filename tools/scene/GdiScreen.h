@@ -49,12 +49,4 @@ TDeviceContext OpenDisplayDc();
 // The primary monitor's rectangle in screen coordinates; false when there is none.
 bool PrimaryMonitorRect(RECT* pRect);
 
-enum class GrabResult : uint8_t { Ok, NoDisplayDc, NoBitmap, BlitFailed };
-const char* GrabResultName(GrabResult result);
-
-// Reads `source` of the screen into *pImage (re-created when its size is not dstW x dstH): BitBlt
-// when the sizes match, HALFTONE StretchBlt otherwise. Opens and deletes its own display DC.
-// *pError receives the failing call's last error (0 on success).
-GrabResult GrabScreen(const RECT& source, int dstW, int dstH, Dib32* pImage, DWORD* pError);
-
 }  // namespace scene
