@@ -1,5 +1,6 @@
 #include "app/TCaptureScreenLoop.h"
 #include "app/TZYRFullscreenCapturer.h"
+#include "capturers/TDXGIFullscreenCapturer.h"
 #include "capturers/TGDIFullscreenCapturer.h"
 #include "log/Log.h"
 
@@ -34,12 +35,16 @@ public:
 
     std::unique_ptr<TBaseFullscreenCapturer> CreateCapturer(uint32_t nCaptureMethod) override
     {
-        // Desktop duplication (method 0) is not part of this build: without a capturer the loop
-        // reports that it could not initialise one and ends.
-        if (nCaptureMethod == 1) {
+        // Any other method leaves the loop without a capturer: it reports that it could not
+        // initialise one and ends.
+        switch (nCaptureMethod) {
+        case 0:
+            return std::make_unique<TDXGIFullscreenCapturer>(app.Instance());
+        case 1:
             return std::make_unique<TGDIFullscreenCapturer>(app.Instance());
+        default:
+            return nullptr;
         }
-        return nullptr;
     }
     std::wstring GetMonitorForActiveApplication() override
     {

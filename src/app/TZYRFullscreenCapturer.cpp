@@ -2,6 +2,7 @@
 #include "ipc/WideText.h"
 
 #include "app/CommandLine.h"
+#include "duplication/TDXGIDuplication.h"
 #include "ipc/HostObjectNames.h"
 #include "log/Log.h"
 
@@ -11,6 +12,8 @@ namespace {
 
 constexpr const char kRunName[] = "TZYRFullscreenCapturer::Run";
 constexpr DWORD kUninstallWaitMs = 500;
+constexpr int kDuplicationAvailable = 10002;
+constexpr int kDuplicationUnavailable = -2;
 
 int ErrorCode()
 {
@@ -85,6 +88,9 @@ int TZYRFullscreenCapturer::Run()
         return -1;
     }
     dwHostProcessId = static_cast<uint32_t>(WStringToInt64(ToU16(vecArguments[1]), 0));
+    if (dwHostProcessId == 0) {
+        return RunDuplicationProbe();
+    }
     const int startResult = OpenHostObjects();
     if (startResult != 0) {
         return startResult;
@@ -96,6 +102,19 @@ int TZYRFullscreenCapturer::Run()
     pCaptureScreenThread.reset();
     LogInfo("%s exit with 0", kRunName);
     return 0;
+}
+
+// Host id 0: the host only asks whether desktop duplication works on this machine. No host object
+// is opened.
+int TZYRFullscreenCapturer::RunDuplicationProbe()
+{
+    LogInfo("%s trying to create DXGI Output Duplication", kRunName);
+    if (TDXGIDuplication::TryToCreate()) {
+        LogInfo("%s exit with %d because we can create DXGI Output Duplication", kRunName, kDuplicationAvailable);
+        return kDuplicationAvailable;
+    }
+    LogInfo("%s exit with -2 because we can't create DXGI Output Duplication", kRunName);
+    return kDuplicationUnavailable;
 }
 
 // The start-up checks in their fixed order; 0 when all passed, else the exit code of the first

@@ -55,6 +55,7 @@ private:
 
     bool IsHostProcessAlive();
     bool IsCaptureFrameInstanceAlive();
+    int RunDuplicationProbe();
     int OpenHostObjects();
     int OpenAccessMutexes();
     void StartCaptureScreenThread();

@@ -85,4 +85,20 @@ THooksRect DestinationRect(int32_t iFinalWidth, int32_t iFinalHeight, const THoo
     return THooksRect{left, top, left + dstW, top + dstH};
 }
 
+TSurfaceRead PlanSurfaceRead(uint32_t ui32Pitch, uint32_t ui32SurfaceRows, int32_t x0, int32_t y0,
+                             uint32_t ui32FrameRowBytes, uint32_t ui32FrameRows)
+{
+    const int64_t startByte = int64_t{x0} * 4;
+    if (x0 < 0 || y0 < 0 || startByte >= int64_t{ui32Pitch} || int64_t{y0} >= int64_t{ui32SurfaceRows}) {
+        return {};
+    }
+    TSurfaceRead read;
+    read.ui32CopyBytes = std::min(ui32FrameRowBytes, static_cast<uint32_t>(ui32Pitch - startByte));
+    read.ui32Rows = std::min(ui32FrameRows, ui32SurfaceRows - static_cast<uint32_t>(y0));
+    if (read.ui32CopyBytes == 0 || read.ui32Rows == 0) {
+        return {};
+    }
+    return read;
+}
+
 }  // namespace capgeo

@@ -39,4 +39,16 @@ THooksRect WholeDisplayRect(int32_t cx, int32_t cy);
 THooksRect DestinationRect(int32_t iFinalWidth, int32_t iFinalHeight, const THooksRect& source,
                            bool bKeepProportion);
 
+// Rows read out of a mapped surface (rows `ui32Pitch` bytes apart, `ui32SurfaceRows` of them) from
+// the pixel (x0, y0) on, into a frame of `ui32FrameRows` rows of `ui32FrameRowBytes` bytes.
+struct TSurfaceRead {
+    uint32_t ui32CopyBytes = 0;  // per row; 0: nothing to copy
+    uint32_t ui32Rows = 0;
+};
+// Neither the surface's rows nor its last row are ever passed: ui32CopyBytes <= pitch - x0 * 4 and
+// ui32Rows <= surface rows - y0, and never more than the frame holds. A start outside the surface
+// (negative, or at or beyond its pitch or rows) reads nothing.
+TSurfaceRead PlanSurfaceRead(uint32_t ui32Pitch, uint32_t ui32SurfaceRows, int32_t x0, int32_t y0,
+                             uint32_t ui32FrameRowBytes, uint32_t ui32FrameRows);
+
 }  // namespace capgeo

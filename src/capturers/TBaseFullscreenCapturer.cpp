@@ -33,6 +33,28 @@ SIZE TBaseFullscreenCapturer::GetCurrentMonitorDimensions()
     return SIZE{0, 0};
 }
 
+SIZE TBaseFullscreenCapturer::SelectedDisplaySize() const
+{
+    if (vecSelectedDisplays.empty()) {
+        return SIZE{0, 0};
+    }
+    return SIZE{vecSelectedDisplays.front().iWidth, vecSelectedDisplays.front().iHeight};
+}
+
+SIZE TBaseFullscreenCapturer::CurrentSizeOfSelectedDisplay(const char* pszName) const
+{
+    if (vecSelectedDisplays.empty()) {
+        return SIZE{0, 0};
+    }
+    MONITORINFO info = {};
+    info.cbSize = sizeof(info);
+    if (!::GetMonitorInfoW(vecSelectedDisplays.front().hMonitor, &info)) {
+        LogError("%s GetMonitorInfo error %d", pszName, static_cast<int>(::GetLastError()));
+        return SIZE{0, 0};
+    }
+    return SIZE{info.rcMonitor.right - info.rcMonitor.left, info.rcMonitor.bottom - info.rcMonitor.top};
+}
+
 std::vector<TDisplayInfo> TBaseFullscreenCapturer::GetDisplays()
 {
     return {};

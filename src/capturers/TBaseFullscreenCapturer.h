@@ -97,6 +97,12 @@ protected:
     std::vector<TDisplayInfo> vecSelectedDisplays;
     HINSTANCE hInstance;
 
+    // For the derived classes' GetMonitorDimensions and GetCurrentMonitorDimensions: the size of the
+    // first selected display as recorded, and as the platform reports it now ({0, 0} without a
+    // selected display; a failed query logs "<pszName> GetMonitorInfo error %d" and answers {0, 0}).
+    SIZE SelectedDisplaySize() const;
+    SIZE CurrentSizeOfSelectedDisplay(const char* pszName) const;
+
 private:
     bool ParametersAllowCapture(const TAreaView& destination, ID3D11Texture2D* pTexture) const;
 };

@@ -47,25 +47,12 @@ TGDIFullscreenCapturer::~TGDIFullscreenCapturer()
 
 SIZE TGDIFullscreenCapturer::GetMonitorDimensions()
 {
-    if (vecSelectedDisplays.empty()) {
-        return SIZE{0, 0};
-    }
-    return SIZE{vecSelectedDisplays.front().iWidth, vecSelectedDisplays.front().iHeight};
+    return SelectedDisplaySize();
 }
 
 SIZE TGDIFullscreenCapturer::GetCurrentMonitorDimensions()
 {
-    if (vecSelectedDisplays.empty()) {
-        return SIZE{0, 0};
-    }
-    MONITORINFO info = {};
-    info.cbSize = sizeof(info);
-    if (!::GetMonitorInfoW(vecSelectedDisplays.front().hMonitor, &info)) {
-        LogError("%s GetMonitorInfo error %d", "TGDIFullscreenCapturer::GetCurrentMonitorDimensions",
-                 static_cast<int>(::GetLastError()));
-        return SIZE{0, 0};
-    }
-    return SIZE{info.rcMonitor.right - info.rcMonitor.left, info.rcMonitor.bottom - info.rcMonitor.top};
+    return CurrentSizeOfSelectedDisplay("TGDIFullscreenCapturer::GetCurrentMonitorDimensions");
 }
 
 BOOL CALLBACK TGDIFullscreenCapturer::GDIFullscreenCapturerMonitorEnumProc(HMONITOR hMonitor, HDC /*hDC*/,

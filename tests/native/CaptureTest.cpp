@@ -133,6 +133,30 @@ TEST(CaptureGeometry, DestinationRectKeepsProportionOrStretches)
     EXPECT_EQ(R(capgeo::WholeDisplayRect(-3, -4)), (Rect{0, 0, 0, 0}));
 }
 
+TEST(CaptureGeometry, SurfaceReadStaysInsideSurfaceAndFrame)
+{
+    // pitch, surface rows, x0, y0, frame row bytes, frame rows -> copy bytes, rows.
+    const std::pair<std::array<int64_t, 6>, std::pair<uint32_t, uint32_t>> cases[] = {
+        {{7680, 1080, 0, 0, 7680, 1080}, {7680, 1080}},      // whole desktop 1:1
+        {{7680, 1080, 100, 100, 3584, 600}, {3584, 600}},    // region (100, 100) 896 x 600
+        {{7680, 1080, 1900, 1000, 3584, 600}, {80, 80}},     // cut at the right and bottom edges
+        {{5120, 720, 0, 0, 5200, 720}, {5120, 720}},         // stride above the pitch: the pitch
+        {{5120, 720, 0, 0, 4000, 720}, {4000, 720}},         // stride below the pitch: the stride
+        {{5120, 720, 0, 0, 5120, 800}, {5120, 720}},         // frame taller than the surface
+        {{5120, 720, 1280, 0, 5120, 720}, {0, 0}},           // x0 at the pitch
+        {{5120, 720, 0, 720, 5120, 720}, {0, 0}},            // y0 at the last row
+        {{5120, 720, -1, 0, 5120, 720}, {0, 0}},             // negative start
+        {{0, 0, 0, 0, 5120, 720}, {0, 0}},                   // not mapped
+        {{5120, 720, 0, 0, 0, 720}, {0, 0}},                 // no frame
+    };
+    for (const auto& [c, expected] : cases) {
+        const capgeo::TSurfaceRead read = capgeo::PlanSurfaceRead(
+            static_cast<uint32_t>(c[0]), static_cast<uint32_t>(c[1]), static_cast<int32_t>(c[2]),
+            static_cast<int32_t>(c[3]), static_cast<uint32_t>(c[4]), static_cast<uint32_t>(c[5]));
+        EXPECT_EQ(std::make_pair(read.ui32CopyBytes, read.ui32Rows), expected) << ::testing::PrintToString(c);
+    }
+}
+
 // A 32-bit image of `height` rows `stride` bytes apart; picture row y lies at memory row
 // height - 1 - y when bottom-up. Coded pixels hold a tag, the row and the column.
 struct Image {

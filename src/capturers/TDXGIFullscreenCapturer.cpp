@@ -1,0 +1,300 @@
+#include "capturers/TDXGIFullscreenCapturer.h"
+
+#include "capturers/CaptureGeometry.h"
+#include "log/Log.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr const char kGetScreenImageName[] = "TDXGIFullscreenCapturer::GetScreenImageInternal";
+constexpr const char kCreateName[] = "TDXGIFullscreenCapturer::CreateDXGIDuplication";
+
+class TSystemFrameWaitClock final : public TFrameWaitClock {
+public:
+    uint32_t TickCount() override { return ::GetTickCount(); }
+    void YieldSlice() override { ::Sleep(0); }
+};
+
+TSystemFrameWaitClock g_systemClock;  // stateless: shared by every capturer
+
+}  // namespace
+
+TDXGIFullscreenCapturer::TDXGIFullscreenCapturer(HINSTANCE hInstanceOfModule)
+    : TDXGIFullscreenCapturer(hInstanceOfModule, g_systemClock)
+{
+}
+
+TDXGIFullscreenCapturer::TDXGIFullscreenCapturer(HINSTANCE hInstanceOfModule, TFrameWaitClock& clock)
+    : TBaseFullscreenCapturer(hInstanceOfModule), rClock(clock)
+{
+    LogInfo("%s", "TDXGIFullscreenCapturer::TDXGIFullscreenCapturer");
+    LogInfo("%s exit", "TDXGIFullscreenCapturer::TDXGIFullscreenCapturer");
+}
+
+TDXGIFullscreenCapturer::~TDXGIFullscreenCapturer()
+{
+    LogInfo("%s", "TDXGIFullscreenCapturer::~TDXGIFullscreenCapturer");
+    // The engine goes before the base: it is the only thing here that holds platform resources.
+    pDXGIDuplication.reset();
+    LogInfo("%s exit", "TDXGIFullscreenCapturer::~TDXGIFullscreenCapturer");
+}
+
+SIZE TDXGIFullscreenCapturer::GetMonitorDimensions()
+{
+    return SelectedDisplaySize();
+}
+
+SIZE TDXGIFullscreenCapturer::GetCurrentMonitorDimensions()
+{
+    return CurrentSizeOfSelectedDisplay("TDXGIFullscreenCapturer::GetCurrentMonitorDimensions");
+}
+
+std::vector<TDisplayInfo> TDXGIFullscreenCapturer::GetDisplays()
+{
+    constexpr const char kName[] = "TDXGIFullscreenCapturer::GetDisplays";
+    LogInfo("%s", kName);
+    std::vector<TDisplayInfo> displays;
+    for (const TDisplayAdapterInfo& adapter : TDXGIDuplication::EnumerateDisplayAdapters()) {
+        for (const TDisplayOutputInfo& output : adapter.vecOutputs) {
+            CheckAndAddMonitor(output.hMonitor, displays);
+            LogInfoW(L"%S output name is '%s'", kName, output.wsDeviceName.c_str());
+        }
+    }
+    LogInfo("%s exit with %d", kName, static_cast<int>(displays.size()));
+    return displays;
+}
+
+bool TDXGIFullscreenCapturer::Initialize(std::wstring wsName)
+{
+    constexpr const char kName[] = "TDXGIFullscreenCapturer::Initialize";
+    LogInfo("%s", kName);
+    TBaseFullscreenCapturer::Initialize(wsName);
+    const bool bResult = CreateDXGIDuplication();
+    if (!bResult) {
+        LogError("%s CreateDXGIDuplication error", kName);
+    }
+    LogInfo("%s exit with %d", kName, bResult ? 1 : 0);
+    return bResult;
+}
+
+bool TDXGIFullscreenCapturer::CreateDXGIDuplication()
+{
+    LogInfo("%s", kCreateName);
+    bool bResult = false;
+    const TDisplayInfo* pDisplay = nullptr;
+    for (const TDisplayInfo& display : vecDisplays) {
+        if (wsDisplayName == display.wszDeviceName) {
+            pDisplay = &display;
+            break;
+        }
+    }
+    if (pDisplay != nullptr) {
+        // Every call appends again; only the first element is ever read.
+        vecSelectedDisplays.push_back(*pDisplay);
+        LogInfo("%s will use display '%S'", kCreateName, pDisplay->wszDeviceName);
+        for (const TDisplayAdapterInfo& adapter : TDXGIDuplication::EnumerateDisplayAdapters()) {
+            for (const TDisplayOutputInfo& output : adapter.vecOutputs) {
+                if (output.wsDeviceName != pDisplay->wszDeviceName) {
+                    continue;
+                }
+                LogInfo("%s found the required dxgi adapter and output", kCreateName);
+                pDXGIDuplication = std::make_unique<TDXGIDuplication>(
+                    adapter.pAdapter, output.pOutput, hInstance, kVertexShaderResourceId, kPixelShaderResourceId);
+                if (pDXGIDuplication->IsInitialized()) {
+                    LogInfo("%s can use pDXGIDuplication", kCreateName);
+                    bResult = true;
+                } else {
+                    pDXGIDuplication.reset();
+                    LogError("%s unable to use pDXGIDuplication", kCreateName);
+                }
+                break;
+            }
+            if (pDXGIDuplication || bResult) {
+                break;
+            }
+        }
+    }
+    LogInfo("%s exit with %d", kCreateName, bResult ? 1 : 0);
+    return bResult;
+}
+
+void TDXGIFullscreenCapturer::SetCaptureParameters(int32_t iWidth, int32_t iHeight, THooksRect source,
+                                                   bool bKeepProportionOfSource, bool bDrawOverlays)
+{
+    constexpr const char kName[] = "TDXGIFullscreenCapturer::SetCaptureParameters";
+    LogInfo("%s", kName);
+    TBaseFullscreenCapturer::SetCaptureParameters(iWidth, iHeight, source, bKeepProportionOfSource, bDrawOverlays);
+    const THooksRect& src = vqhrSourceRectBeforeResizing;
+    const THooksRect& dst = vqhrDestRectAfterResizing;
+    if (!bDrawOverlays && capgeo::RectWidth(src) == capgeo::RectWidth(dst) &&
+        capgeo::RectHeight(src) == capgeo::RectHeight(dst)) {
+        iTempSurfaceId = -1;
+        LogInfo("%s will use staging surface", kName);
+    } else {
+        iTempSurfaceId = 0;
+        LogInfo("%s will use scaled surface", kName);
+    }
+    LogInfo("%s exit", kName);
+}
+
+void TDXGIFullscreenCapturer::GetScreenImageInternal(const TAreaView& destination, bool bDontMirrorFrames,
+                                                     ID3D11Texture2D* pTexture)
+{
+    if (!EnsureEngine()) {
+        return;
+    }
+    const TAcquired acquired = AcquireFrame();
+    if (acquired == TAcquired::None) {
+        return;
+    }
+    // Only a held frame is released: the platform refuses a release without one (an error line and
+    // drError on every frame that reused the previous image).
+    const TDuplicationResult released = acquired == TAcquired::NewFrame ? pDXGIDuplication->ReleaseFrame() : drOk;
+    if (released == drAccessLost) {
+        OnAccessLost();
+        return;
+    }
+    const THooksRect& src = vqhrSourceRectBeforeResizing;
+    const THooksRect& dst = vqhrDestRectAfterResizing;
+    // The rectangles were checked non-empty by GetScreenImage, and the source to lie on the display
+    // by the capture loop.
+    pDXGIDuplication->TransferToSurface(SurfaceId(), static_cast<uint32_t>(src.left), static_cast<uint32_t>(src.top),
+                                        static_cast<uint32_t>(dst.left), static_cast<uint32_t>(dst.top),
+                                        static_cast<uint32_t>(dst.right - dst.left),
+                                        static_cast<uint32_t>(dst.bottom - dst.top));
+    if (pTexture != nullptr) {
+        // The host's textures cannot be opened by this capturer (OpenSharedHandle answers none), so
+        // no slot ever gets here; the frame leaves the slot as it was.
+        LogError("%s no copy into a shared texture", kGetScreenImageName);
+    } else {
+        CopyToDestination(destination, bDontMirrorFrames);
+    }
+    iLastFrameResult = released;
+}
+
+bool TDXGIFullscreenCapturer::EnsureEngine()
+{
+    if (pDXGIDuplication) {
+        return true;
+    }
+    LogVerbose("%s pDXGIDuplication is null", kGetScreenImageName);
+    if (iLastFrameResult != drAccessLost || ui32RecreateAttempts >= kMaxRecreateAttempts) {
+        return false;
+    }
+    LogInfo("%s %d try to recreate pDXGIDuplication.", kGetScreenImageName, static_cast<int>(ui32RecreateAttempts));
+    if (!CreateDXGIDuplication()) {
+        LogError("%s failed to create pDXGIDuplication.", kGetScreenImageName);
+        ++ui32RecreateAttempts;
+        return false;
+    }
+    LogInfo("%s a new pDXGIDuplication has been created.", kGetScreenImageName);
+    return true;
+}
+
+bool TDXGIFullscreenCapturer::EnsureTempSurface()
+{
+    if (iTempSurfaceId == -1 || pDXGIDuplication->HasTempSurface(SurfaceId())) {
+        return true;
+    }
+    const THooksRect& src = vqhrSourceRectBeforeResizing;
+    if (!pDXGIDuplication->CreateTemporarySurface(SurfaceId(), static_cast<uint32_t>(src.right - src.left),
+                                                  static_cast<uint32_t>(src.bottom - src.top),
+                                                  static_cast<uint32_t>(iFinalWidth),
+                                                  static_cast<uint32_t>(iFinalHeight))) {
+        LogError("%s CreateTemporarySurface error", kGetScreenImageName);
+    }
+    if (!pDXGIDuplication->HasTempSurface(SurfaceId())) {
+        LogError("%s temp surface doesn't exist", kGetScreenImageName);
+        return false;
+    }
+    return true;
+}
+
+// Polls for a new frame for up to kFrameWaitMs; after that the engine's desktop image still holds
+// the previous frame, which is used again.
+TDXGIFullscreenCapturer::TAcquired TDXGIFullscreenCapturer::AcquireFrame()
+{
+    const uint32_t ui32Start = rClock.TickCount();
+    for (;;) {
+        if (!EnsureTempSurface()) {
+            return TAcquired::None;
+        }
+        const TDuplicationResult result = pDXGIDuplication->GetFrame();
+        switch (result) {
+        case drOk:
+            return TAcquired::NewFrame;
+        case drAccessLost:
+            OnAccessLost();
+            return TAcquired::None;
+        case drTimeout:
+            if (rClock.TickCount() - ui32Start > kFrameWaitMs) {
+                LogVerbose("%s Too long wait time %d -> use previous image", kGetScreenImageName,
+                           static_cast<int>(rClock.TickCount() - ui32Start));
+                return TAcquired::PreviousImage;
+            }
+            rClock.YieldSlice();
+            break;
+        default:
+            iLastFrameResult = result;
+            return TAcquired::None;
+        }
+    }
+}
+
+void TDXGIFullscreenCapturer::OnAccessLost()
+{
+    LogInfo("%s Device is lost, trying to recreate a duplication API object...", kGetScreenImageName);
+    pDXGIDuplication.reset();
+    ui32RecreateAttempts = 0;
+    iLastFrameResult = drAccessLost;
+}
+
+void TDXGIFullscreenCapturer::CopyToDestination(const TAreaView& destination, bool bDontMirrorFrames)
+{
+    const uint32_t id = SurfaceId();
+    if (!pDXGIDuplication->MapSurface(id)) {
+        return;
+    }
+    // The desktop image is read from the source's top-left pixel; a surface set holds just the frame.
+    const int32_t x0 = iTempSurfaceId == -1 ? vqhrSourceRectBeforeResizing.left : 0;
+    const int32_t y0 = iTempSurfaceId == -1 ? vqhrSourceRectBeforeResizing.top : 0;
+    const uint32_t ui32Pitch = pDXGIDuplication->DataStride(id);
+    const uint8_t* const pSurface = pDXGIDuplication->DataPointer(id);
+    const capgeo::TSurfaceRead read = capgeo::PlanSurfaceRead(ui32Pitch, pDXGIDuplication->Height(id), x0, y0,
+                                                              destination.ui32Width * 4, destination.ui32Rows);
+    if (pSurface != nullptr) {
+        const uint8_t* pRow = pSurface + uint64_t{ui32Pitch} * static_cast<uint32_t>(y0) +
+                              uint64_t{static_cast<uint32_t>(x0)} * 4;
+        for (uint32_t k = 0; k < read.ui32Rows; ++k, pRow += ui32Pitch) {
+            const uint32_t target = bDontMirrorFrames ? k : read.ui32Rows - 1 - k;
+            std::memcpy(destination.pData + uint64_t{target} * destination.ui32Stride, pRow, read.ui32CopyBytes);
+        }
+    }
+    pDXGIDuplication->UnmapSurface(id);
+}
+
+void TDXGIFullscreenCapturer::ForwardOverlay(const char* pszName, uint32_t ui32OverlayId)
+{
+    LogVerbose("%s", pszName);
+    // The engine draws the overlays it holds; it makes none yet, so the webcam pictures are not
+    // composited and nothing is uploaded.
+    if (pDXGIDuplication && pDXGIDuplication->DoesOverlayExist(SurfaceId(), ui32OverlayId)) {
+        LogError("%s overlay %d exists but cannot be updated", pszName, static_cast<int>(ui32OverlayId));
+    }
+    LogVerbose("%s exit", pszName);
+}
+
+void TDXGIFullscreenCapturer::UpdateWebCam(const uint8_t* /*pImage*/, int32_t /*iWidth*/, int32_t /*iHeight*/,
+                                           uint32_t /*ui32Stride*/, THooksRect /*destination*/,
+                                           const void* /*pShaderData*/, uint32_t /*ui32ShaderDataSize*/)
+{
+    ForwardOverlay("TDXGIFullscreenCapturer::UpdateWebCam", kWebCamOverlayId);
+}
+
+void TDXGIFullscreenCapturer::UpdateWebCamBackground(const uint8_t* /*pImage*/, int32_t /*iWidth*/,
+                                                     int32_t /*iHeight*/, uint32_t /*ui32Stride*/,
+                                                     THooksRect /*destination*/)
+{
+    ForwardOverlay("TDXGIFullscreenCapturer::UpdateWebCamBackground", kWebCamBackgroundOverlayId);
+}
