@@ -9,7 +9,11 @@
 //
 // Construction either completes (bInitialized) or leaves a dead object that the owner deletes;
 // nothing is repaired in place. After GetFrame/ReleaseFrame answer drAccessLost the owner deletes
-// the engine and builds a new one.
+// the engine and builds a new one. Of a dead engine only IsInitialized, GetFrame and ReleaseFrame
+// (drError, without calling the platform) may be used; the surface operations need its device.
+//
+// A rotated output gets no rotation pass yet: its frames are folded into the desktop image as if
+// it were unrotated (a warning line at construction says so).
 //
 // Thread: one thread at a time (the capture thread, or the main thread for TryToCreate); the
 // immediate context is never shared. Nothing here locks.
@@ -145,6 +149,35 @@ public:
     const RECT& DesktopCoordinates() const { return rcDesktopCoordinates; }
 
 private:
+    // Construction steps; each logs its own failure line and answers false.
+    bool DescribeOutput();
+    bool CreateDevice();
+    bool CreateDesktopTextures();
+    bool StartDuplication();
+    bool CreateFrameShaders();
+
+    // The two-element layout of every quad (POSITION float3 at 0, TEXCOORD float2 behind it,
+    // slot 0, per vertex) against a vertex shader's bytecode.
+    static HRESULT CreateQuadInputLayout(ID3D11Device* pDeviceArg, const void* pBytecode, uint32_t ui32Size,
+                                         ID3D11InputLayout** ppLayout);
+
+    // GetFrame's steps.
+    TDuplicationResult AcquireFrame(TComPtr<IDXGIResource>& pResource);
+    TDuplicationResult KeepAcquiredTexture(IDXGIResource* pResource);
+    TDuplicationResult ReadMetaData();
+    void ApplyMoveRects(ID3D11Texture2D* pDesktopImage);
+    void ApplyDirtyRects(ID3D11Texture2D* pDesktopImage);
+    // The texture that move and dirty rectangles update.
+    ID3D11Texture2D* DesktopImage() const;
+
+    // The set of `id`, or null after logging "<name> invalid surface ID <id>".
+    TTempSurface* FindSurface(uint32_t id, const char* qualifiedName);
+    bool BuildSurfaceSet(TTempSurface& set, uint32_t srcW, uint32_t srcH, uint32_t dstW, uint32_t dstH);
+    bool CreateSurfaceTextures(TTempSurface& set);
+    bool CreateSurfaceViews(TTempSurface& set);
+    void DrawFrameQuad(TTempSurface& set, uint32_t vx, uint32_t vy, uint32_t vw, uint32_t vh);
+    void DrawOverlays(TTempSurface& set);
+
     // Members in the specified declaration order: COM holders are released in reverse order.
     DXGI_MODE_ROTATION eRotation = DXGI_MODE_ROTATION_UNSPECIFIED;
     std::map<uint32_t, TTempSurface> mapTempSurfaces;

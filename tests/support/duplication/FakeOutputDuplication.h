@@ -7,18 +7,28 @@
 //     DXGI_ERROR_INVALID_CALL;
 //   - a rectangle buffer smaller than the frame's rectangles: DXGI_ERROR_MORE_DATA with the size
 //     needed in *pRequiredSize;
+//   - a null out argument: E_INVALIDARG;
 //   - after it answered DXGI_ERROR_ACCESS_LOST once, every later call answers it too.
 // Every refusal is counted, so a suite can prove the engine never made one. The object counts its
-// own references.
+// own references. The rules and the COM object are testdup::TRuleOutputDuplication, which the
+// screen-backed duplication of tools/testdup shares.
+//
+// Thread: the factory's members may be called from any thread (the capture loop's suites run the
+// engine on a thread of their own); the factory must outlive every engine built while it is live.
 #pragma once
+
+#include "duplication/DuplicateOutputSeam.h"
+
+#include <windows.h>
 
 #include <d3d11.h>
 #include <dxgi1_2.h>
-#include <windows.h>
+#include <wrl/client.h>
 
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,7 +39,8 @@ namespace fakedup {
 using TPixelFn = std::function<uint32_t(int x, int y)>;
 
 struct TFrame {
-    // The acquired desktop image (desktop-sized): pixel (x, y) = pixel(x, y).
+    // The acquired desktop image (desktop-sized): pixel (x, y) = pixel(x, y). Empty: the texture
+    // keeps the previous frame's pixels (all zero before the first), and the frame costs no upload.
     TPixelFn pixel;
     std::vector<DXGI_OUTDUPL_MOVE_RECT> moves;
     std::vector<RECT> dirties;
@@ -40,7 +51,8 @@ struct TFrame {
     // rectangles). DXGI_ERROR_MORE_DATA from a short buffer takes precedence only when S_OK.
     HRESULT hrMoveRects = S_OK;
     HRESULT hrDirtyRects = S_OK;
-    // What ReleaseFrame answers for this frame (S_OK releases it).
+    // What ReleaseFrame answers for this frame. The frame is let go whatever the answer; only
+    // DXGI_ERROR_ACCESS_LOST sticks.
     HRESULT hrRelease = S_OK;
 };
 
@@ -65,6 +77,7 @@ struct TFakeStats {
 };
 
 class TFakeOutputDuplication;
+struct TFakeScript;
 
 // Installs the DuplicateOutput hook for its lifetime (one at a time). Each DuplicateOutput call
 // answers the next queued failure, if any, else makes a new fake over the device it is given,
@@ -92,6 +105,25 @@ public:
     // (0 when nothing but the fake holds it; 0 when no frame was handed out).
     ULONG OutstandingTextureReferences() const;
     TFakeStats Stats() const;
+
+private:
+    // The seam's hook: finds the live factory (the one made last) and has it answer.
+    static HRESULT DuplicateOutputHook(IDXGIOutput1* pOutput, IUnknown* pDevice,
+                                       IDXGIOutputDuplication** ppDuplication);
+    HRESULT Duplicate(IUnknown* pDevice, IDXGIOutputDuplication** ppDuplication);
+    // The last fake, taken under the script's lock (null before the first).
+    Microsoft::WRL::ComPtr<TFakeOutputDuplication> LastFake() const;
+
+    uint32_t ui32DesktopWidth;
+    uint32_t ui32DesktopHeight;
+    std::shared_ptr<TFakeScript> pScript;
+    // Guarded by pScript->mutex.
+    std::deque<HRESULT> deqDuplicateOutputFailures;
+    uint32_t ui32DuplicateOutputCalls = 0;
+    Microsoft::WRL::ComPtr<TFakeOutputDuplication> pLast;
+    // The factory that was live before this one; it is live again when this one ends.
+    TFakeDuplicationFactory* pPreviousFactory;
+    TScopedDuplicateOutput hook;
 };
 
 }  // namespace fakedup

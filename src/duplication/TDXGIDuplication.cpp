@@ -1,0 +1,261 @@
+// Construction and destruction of the engine, the enumeration of adapters and outputs, and the
+// probe TryToCreate. Frames are in TDXGIDuplicationFrames.cpp, surface sets in
+// TDXGIDuplicationSurfaces.cpp, shader loading in TDXGIDuplicationShaders.cpp.
+#include "duplication/TDXGIDuplication.h"
+
+#include "duplication/DuplicateOutputSeam.h"
+#include "duplication/DuplicationGeometry.h"
+#include "log/Log.h"
+
+#include <cstdint>
+
+namespace {
+
+constexpr const char kConstructorName[] = "TDXGIDuplication::TDXGIDuplication";
+constexpr const char kEnumerateName[] = "TDXGIDuplication::EnumerateDisplayAdapters";
+
+// In this order: the first level the adapter supports is taken.
+constexpr D3D_FEATURE_LEVEL kFeatureLevels[] = {D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_1,
+                                                D3D_FEATURE_LEVEL_10_0, D3D_FEATURE_LEVEL_9_1};
+static_assert(D3D11_SDK_VERSION == 7);
+
+// HRESULTs are logged in hexadecimal as their 32 bits.
+unsigned Hex(HRESULT hr)
+{
+    return static_cast<unsigned>(hr);
+}
+
+// Creation flags 0: no debug layer and no BGRA-support flag. Shared by the engine and the probe,
+// which must create the device with exactly the same arguments.
+HRESULT CreateDeviceOn(IDXGIAdapter1* pAdapter, TComPtr<ID3D11Device>& pDevice, D3D_FEATURE_LEVEL* pLevel,
+                       TComPtr<ID3D11DeviceContext>& pContext)
+{
+    return ::D3D11CreateDevice(pAdapter, D3D_DRIVER_TYPE_UNKNOWN, nullptr, 0, kFeatureLevels,
+                               static_cast<UINT>(std::size(kFeatureLevels)), D3D11_SDK_VERSION,
+                               pDevice.ReleaseAndGetAddressOf(), pLevel, pContext.ReleaseAndGetAddressOf());
+}
+
+THooksRect ToHooksRect(const RECT& rect)
+{
+    return THooksRect{rect.left, rect.top, rect.right, rect.bottom};
+}
+
+// The outputs of `pAdapter` that support IDXGIOutput1, in index order. `wsAdapter` only names the
+// adapter in the log.
+std::vector<TDisplayOutputInfo> EnumerateOutputs(IDXGIAdapter1* pAdapter, const std::wstring& wsAdapter)
+{
+    std::vector<TDisplayOutputInfo> vecOutputs;
+    TComPtr<IDXGIOutput> pOutput;
+    // Any answer but S_OK ends the walk: DXGI_ERROR_NOT_FOUND is the normal end, and another
+    // failure leaves no output to look at.
+    for (UINT uiIndex = 0; pAdapter->EnumOutputs(uiIndex, pOutput.ReleaseAndGetAddressOf()) == S_OK; ++uiIndex) {
+        DXGI_OUTPUT_DESC desc = {};
+        TDisplayOutputInfo info;
+        if (pOutput->GetDesc(&desc) == S_OK) {
+            info.wsDeviceName = desc.DeviceName;
+        } else {
+            desc = {};  // monitor, rectangle and rotation stay zero
+        }
+        if (pOutput.As(&info.pOutput) != S_OK) {
+            continue;  // no IDXGIOutput1: not an output this engine can duplicate
+        }
+        LogInfoW(L"%S output '%s' monitor %x", kEnumerateName, wsAdapter.c_str(),
+                 static_cast<unsigned>(reinterpret_cast<uintptr_t>(desc.Monitor)));
+        info.hMonitor = desc.Monitor;
+        info.rcDesktopCoordinates = desc.DesktopCoordinates;
+        info.eRotation = desc.Rotation;
+        vecOutputs.push_back(std::move(info));
+    }
+    return vecOutputs;
+}
+
+}  // namespace
+
+TDXGIDuplication::TDXGIDuplication(TComPtr<IDXGIAdapter1> pAdapterArg, TComPtr<IDXGIOutput1> pOutputArg,
+                                   HINSTANCE hInstanceArg, int32_t iVertexShaderResourceIdArg,
+                                   int32_t iPixelShaderResourceIdArg)
+    : pOutput(pOutputArg),
+      pAdapter(pAdapterArg),
+      hInstance(hInstanceArg),
+      iVertexShaderResourceId(iVertexShaderResourceIdArg),
+      iPixelShaderResourceId(iPixelShaderResourceIdArg)
+{
+    LogInfo("%s", kConstructorName);
+    // Each step ends construction when it fails; what it made so far is released by the destructor.
+    bInitialized = DescribeOutput() && CreateDevice() && CreateDesktopTextures() && StartDuplication() &&
+                   CreateFrameShaders();
+    LogInfo("%s exit", kConstructorName);
+}
+
+TDXGIDuplication::~TDXGIDuplication()
+{
+    LogInfo("%s", "TDXGIDuplication::~TDXGIDuplication");
+    LogInfo("%s exit", "TDXGIDuplication::~TDXGIDuplication");
+    // The members go in reverse declaration order: the shaders, the duplication, the textures,
+    // the device, and mapTempSurfaces (every surface set and its overlays) almost last.
+}
+
+bool TDXGIDuplication::DescribeOutput()
+{
+    DXGI_OUTPUT_DESC desc = {};
+    const HRESULT hr = pOutput ? pOutput->GetDesc(&desc) : E_POINTER;
+    if (hr != S_OK) {
+        LogError("%s  Output GetDesc error %x", kConstructorName, Hex(hr));
+        return false;
+    }
+    eRotation = desc.Rotation;
+    rcDesktopCoordinates = desc.DesktopCoordinates;
+    return true;
+}
+
+bool TDXGIDuplication::CreateDevice()
+{
+    const HRESULT hr = CreateDeviceOn(pAdapter.Get(), pDevice, &d3dFeatureLevel, pContext);
+    if (hr != S_OK) {
+        LogError("%s D3D11CreateDevice error %x", kConstructorName, Hex(hr));
+        return false;
+    }
+    return true;
+}
+
+// Rotated outputs get no rotation pass yet: no pBeforeRotateStagingDesktopImage is made, so frames
+// are folded straight into pStagingDesktopImage as if the output were unrotated, and pMoveSurf has
+// that image's (the desktop's) size. For 90 and 270 degrees the platform's native-oriented frames
+// and rectangles then land on a desktop-oriented image: the picture is wrong, which one warning
+// line per engine says.
+bool TDXGIDuplication::CreateDesktopTextures()
+{
+    if (dupgeo::IsRotated(static_cast<uint32_t>(eRotation))) {
+        LogWarning("%s rotation %d has no rotation pass, frames are used unrotated", kConstructorName,
+                   static_cast<int>(eRotation));
+    }
+    const dupgeo::TImageSize desktop = dupgeo::DesktopSize(ToHooksRect(rcDesktopCoordinates));
+    descDesktopImage = {};
+    descDesktopImage.MipLevels = 1;
+    descDesktopImage.ArraySize = 1;
+    descDesktopImage.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+    descDesktopImage.SampleDesc = {1, 0};
+    descDesktopImage.Width = desktop.ui32Width;
+    descDesktopImage.Height = desktop.ui32Height;
+    descDesktopImage.Usage = D3D11_USAGE_STAGING;
+    descDesktopImage.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+    HRESULT hr = pDevice->CreateTexture2D(&descDesktopImage, nullptr, pStagingDesktopImage.ReleaseAndGetAddressOf());
+    if (hr != S_OK) {
+        LogError("%s CreateTexture2D pStagingDesktopImage error %x", kConstructorName, Hex(hr));
+        return false;
+    }
+    descMoveSurf = descDesktopImage;
+    descMoveSurf.Usage = D3D11_USAGE_DEFAULT;
+    descMoveSurf.BindFlags = D3D11_BIND_RENDER_TARGET;
+    descMoveSurf.CPUAccessFlags = 0;
+    descMoveSurf.MiscFlags = 0;
+    hr = pDevice->CreateTexture2D(&descMoveSurf, nullptr, pMoveSurf.ReleaseAndGetAddressOf());
+    if (hr != S_OK) {
+        LogError("%s CreateTexture2D pMoveSurf error %x", kConstructorName, Hex(hr));
+        return false;
+    }
+    return true;
+}
+
+bool TDXGIDuplication::StartDuplication()
+{
+    const HRESULT hr = CallDuplicateOutput(pOutput.Get(), pDevice.Get(), pOutputDuplication.ReleaseAndGetAddressOf());
+    if (hr != S_OK) {
+        LogError("%s DuplicateOutput error %x", kConstructorName, Hex(hr));
+        return false;
+    }
+    return true;
+}
+
+bool TDXGIDuplication::CreateFrameShaders()
+{
+    if (hInstance == nullptr) {
+        LogInfo("%s do not load shaders because hInstance is null", kConstructorName);
+        return true;
+    }
+    if (!CreatePixelShader(iPixelShaderResourceId, pDevice.Get(), pPixelShader.ReleaseAndGetAddressOf())) {
+        LogError("%s CreatePixelShader IDR_SHADER_Texture11BGR error", kConstructorName);
+        return false;
+    }
+    LogInfo("%s Pixel shader simple texture bgr has been created.", kConstructorName);
+    if (!CreateVertexShader(iVertexShaderResourceId, pDevice.Get(), pVertexShader.ReleaseAndGetAddressOf(),
+                            &pVertexShaderBytecode, &ui32VertexShaderBytecodeSize)) {
+        LogError("%s CreateVertexShader %d error", kConstructorName, static_cast<int>(iVertexShaderResourceId));
+        return false;
+    }
+    LogInfo("%s vertex shader %d has been created", kConstructorName, static_cast<int>(iVertexShaderResourceId));
+    const HRESULT hr = CreateQuadInputLayout(pDevice.Get(), pVertexShaderBytecode, ui32VertexShaderBytecodeSize,
+                                             pInputLayout.ReleaseAndGetAddressOf());
+    if (hr != S_OK) {
+        LogError("%s Unable to create an input layout for the texture %d.", kConstructorName, static_cast<int>(hr));
+        return false;
+    }
+    LogInfo("%s An input layout for the texture has been created.", kConstructorName);
+    return true;
+}
+
+std::vector<TDisplayAdapterInfo> TDXGIDuplication::EnumerateDisplayAdapters()
+{
+    LogInfo("%s", kEnumerateName);
+    std::vector<TDisplayAdapterInfo> vecAdapters;
+    TComPtr<IDXGIFactory1> pFactory;
+    const HRESULT hr = ::CreateDXGIFactory1(IID_PPV_ARGS(pFactory.ReleaseAndGetAddressOf()));
+    if (hr != S_OK) {
+        LogError("%s CreateDXGIFactory error %x", kEnumerateName, Hex(hr));
+        return vecAdapters;
+    }
+    TComPtr<IDXGIAdapter1> pAdapter;
+    // As with outputs, any answer but S_OK (normally DXGI_ERROR_NOT_FOUND) ends the walk.
+    for (UINT uiIndex = 0; pFactory->EnumAdapters1(uiIndex, pAdapter.ReleaseAndGetAddressOf()) == S_OK; ++uiIndex) {
+        TDisplayAdapterInfo info;
+        DXGI_ADAPTER_DESC desc = {};
+        if (pAdapter->GetDesc(&desc) == S_OK) {
+            info.wsDescription = desc.Description;
+            LogInfoW(L"%S adapter '%s'", kEnumerateName, info.wsDescription.c_str());
+        }
+        info.pAdapter = pAdapter;
+        info.vecOutputs = EnumerateOutputs(pAdapter.Get(), info.wsDescription);
+        LogInfo("%s no more outputs", kEnumerateName);
+        if (!info.vecOutputs.empty()) {
+            vecAdapters.push_back(std::move(info));
+        }
+    }
+    LogInfo("%s no more adapters", kEnumerateName);
+    LogInfo("%s exit with %d", kEnumerateName, static_cast<int>(vecAdapters.size()));
+    return vecAdapters;
+}
+
+bool TDXGIDuplication::TryToCreate()
+{
+    constexpr const char kName[] = "TDXGIDuplication::TryToCreate";
+    int iResult = 0;
+    // Declared first, so its exit line comes after every object below is released.
+    TScopedLog scope(kName, &iResult);
+    const std::vector<TDisplayAdapterInfo> vecDisplayAdapters = EnumerateDisplayAdapters();
+    if (vecDisplayAdapters.empty()) {
+        LogError("%s vecDisplayAdapters size 0", kName);
+        return false;
+    }
+    const TDisplayAdapterInfo& adapter = vecDisplayAdapters.front();
+    if (adapter.vecOutputs.empty()) {
+        LogError("%s vecOutputs size 0", kName);
+        return false;
+    }
+    TComPtr<ID3D11Device> pDevice;
+    TComPtr<ID3D11DeviceContext> pContext;
+    D3D_FEATURE_LEVEL level = D3D_FEATURE_LEVEL_11_0;
+    HRESULT hr = CreateDeviceOn(adapter.pAdapter.Get(), pDevice, &level, pContext);
+    if (hr != S_OK) {
+        LogError("%s D3D11CreateDevice error %x", kName, Hex(hr));
+        return false;
+    }
+    TComPtr<IDXGIOutputDuplication> pDuplication;
+    hr = CallDuplicateOutput(adapter.vecOutputs.front().pOutput.Get(), pDevice.Get(),
+                             pDuplication.ReleaseAndGetAddressOf());
+    if (hr != S_OK) {
+        LogError("%s DuplicateOutput error %x", kName, Hex(hr));
+        return false;
+    }
+    iResult = 1;
+    return true;
+}
