@@ -135,7 +135,7 @@ TEST_F(DXGICapturer, ReadsTheDesktopImageWhenSizesMatchElseAScaledSurfaceMadeByT
     for (const Case& c : cases) {
         for (const bool bTopDown : {true, false}) {
             SCOPED_TRACE(std::string(c.name) + (bTopDown ? ", top-down" : ", bottom-up"));
-            Start(c.width, c.height, c.source, true, c.bDrawOverlays);
+            ASSERT_NO_FATAL_FAILURE(Start(c.width, c.height, c.source, true, c.bDrawOverlays));
             EXPECT_EQ(pCapturer->TempSurfaceId(), c.surfaceId);
             EXPECT_FALSE(pCapturer->Engine()->HasTempSurface(0));
             factory.Push(WholeDesktopFrame(1));
@@ -157,7 +157,7 @@ TEST_F(DXGICapturer, ReadsTheDesktopImageWhenSizesMatchElseAScaledSurfaceMadeByT
 
 TEST_F(DXGICapturer, WaitsJustOver100MsForANewFrameThenReusesThePreviousImage)
 {
-    Start(kDesktopW, kDesktopH, THooksRect{});
+    ASSERT_NO_FATAL_FAILURE(Start(kDesktopW, kDesktopH, THooksRect{}));
     factory.Push(WholeDesktopFrame(1));
     FrameBuffer first(kDesktopW, kDesktopH, kDesktopW * 4);
     Capture(first);
@@ -188,7 +188,7 @@ TEST_F(DXGICapturer, AccessLossDropsTheEngineLeavesTheSlotAndTheNextFrameRebuild
     const Case cases[] = {{"lost in GetFrame", fakedup::AccessLost()}, {"lost in ReleaseFrame", lostAtRelease}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Start(kDesktopW, kDesktopH, THooksRect{});
+        ASSERT_NO_FATAL_FAILURE(Start(kDesktopW, kDesktopH, THooksRect{}));
         factory.Push(c.step);
         FrameBuffer lost(kDesktopW, kDesktopH, kDesktopW * 4);
         size_t mark = LogMark();
@@ -215,7 +215,7 @@ TEST_F(DXGICapturer, AccessLossDropsTheEngineLeavesTheSlotAndTheNextFrameRebuild
 
 TEST_F(DXGICapturer, FiftyFailedRebuildsEndTheAttemptsForGood)
 {
-    Start(640, 360, THooksRect{});
+    ASSERT_NO_FATAL_FAILURE(Start(640, 360, THooksRect{}));
     factory.Push(fakedup::AccessLost());
     FrameBuffer frame(640, 360, 640 * 4);
     Capture(frame);
@@ -245,7 +245,7 @@ TEST_F(DXGICapturer, FiftyFailedRebuildsEndTheAttemptsForGood)
 
 TEST_F(DXGICapturer, AnEngineErrorSkipsTheFrameAndKeepsTheEngine)
 {
-    Start(kDesktopW, kDesktopH, THooksRect{});
+    ASSERT_NO_FATAL_FAILURE(Start(kDesktopW, kDesktopH, THooksRect{}));
     factory.Push(fakedup::Failure(DXGI_ERROR_UNSUPPORTED));
     FrameBuffer failed(kDesktopW, kDesktopH, kDesktopW * 4);
     Capture(failed);
@@ -287,7 +287,7 @@ TEST_F(DXGICapturer, CopiesNoMoreRowsThanTheSurfaceHasAndNoMoreBytesThanTheFrame
     for (const Case& c : cases) {
         for (const bool bTopDown : {true, false}) {
             SCOPED_TRACE(std::string(c.name) + (bTopDown ? ", top-down" : ", bottom-up"));
-            Start(640, 360, THooksRect{0, 0, 640, 360}, true, true);
+            ASSERT_NO_FATAL_FAILURE(Start(640, 360, THooksRect{0, 0, 640, 360}, true, true));
             factory.Push(WholeDesktopFrame(1));
             FrameBuffer frame(c.width, c.rows, c.stride);
             Capture(frame, bTopDown);

@@ -1,0 +1,203 @@
+// Cost of one desktop-duplication frame at 1920 x 1080 on Wine's Direct3D 11, from a held frame to
+// the last row in the frame slot, beside the platform limit measured in the same run:
+//   - BM_Baseline_CopyMapRows: the bare readback a 1:1 frame cannot avoid: CopyResource of a 1080p
+//     texture into a staging texture, Map for reading, copy of every row, Unmap;
+//   - BM_Capturer_Frame/1920/1080: TDXGIFullscreenCapturer::GetScreenImage at 1:1 (the staging
+//     desktop image read directly): acquire, fold one whole-desktop dirty rectangle into the desktop
+//     image, release, map, copy the rows;
+//   - BM_Capturer_Frame/1280/720: the same scaled to 1280 x 720 on the GPU (surface set 0).
+// The duplication is a stand-in that hands out the same prefilled texture with one whole-desktop
+// dirty rectangle for every frame, so the numbers are the engine's and the capturer's work alone.
+// Heap allocations per frame are counted (operator new of this program) and reported.
+#include "BenchLogServer.h"
+#include "TRuleOutputDuplication.h"
+
+#include "capturers/TDXGIFullscreenCapturer.h"
+#include "duplication/DuplicateOutputSeam.h"
+#include "framebuffer/FrameBufferView.h"
+
+#include <benchmark/benchmark.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+namespace {
+
+std::atomic<uint64_t> g_allocations{0};
+
+constexpr uint32_t kDesktopW = 1920;
+constexpr uint32_t kDesktopH = 1080;
+
+using Microsoft::WRL::ComPtr;
+
+// A 1080p B8G8R8A8 texture of `usage`, filled with a gradient when `bFill`.
+ComPtr<ID3D11Texture2D> MakeTexture(ID3D11Device* pDevice, D3D11_USAGE usage, UINT bind, UINT cpu, bool bFill)
+{
+    D3D11_TEXTURE2D_DESC desc = {};
+    desc.Width = kDesktopW;
+    desc.Height = kDesktopH;
+    desc.MipLevels = 1;
+    desc.ArraySize = 1;
+    desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+    desc.SampleDesc.Count = 1;
+    desc.Usage = usage;
+    desc.BindFlags = bind;
+    desc.CPUAccessFlags = cpu;
+    std::vector<uint32_t> pixels;
+    D3D11_SUBRESOURCE_DATA data = {};
+    if (bFill) {
+        pixels.resize(size_t{kDesktopW} * kDesktopH);
+        for (size_t i = 0; i < pixels.size(); ++i) {
+            pixels[i] = 0xFF000000u | static_cast<uint32_t>(i * 2654435761u >> 8);
+        }
+        data = {pixels.data(), kDesktopW * 4, 0};
+    }
+    ComPtr<ID3D11Texture2D> pTexture;
+    if (pDevice->CreateTexture2D(&desc, bFill ? &data : nullptr, pTexture.GetAddressOf()) != S_OK) {
+        std::fprintf(stderr, "CreateTexture2D failed\n");
+        std::exit(1);
+    }
+    return pTexture;
+}
+
+// Every acquire hands out the same texture with one whole-desktop dirty rectangle.
+class TFixedFrameDuplication final : public testdup::TRuleOutputDuplication {
+public:
+    explicit TFixedFrameDuplication(ComPtr<ID3D11Device> pDeviceArg)
+        : TRuleOutputDuplication(pDeviceArg, kDesktopW, kDesktopH),
+          pFrame(MakeTexture(pDeviceArg.Get(), D3D11_USAGE_DEFAULT, 0, 0, true))
+    {
+    }
+
+protected:
+    HRESULT ProduceFrame(UINT /*timeoutMs*/, TFrameOut* pOut) override
+    {
+        pOut->pTexture = pFrame.Get();
+        pOut->ui32MetadataSize = sizeof(RECT);
+        pOut->pDirties = &dirty;
+        pOut->ui32DirtyCount = 1;
+        return S_OK;
+    }
+
+private:
+    ComPtr<ID3D11Texture2D> pFrame;
+    RECT dirty{0, 0, static_cast<LONG>(kDesktopW), static_cast<LONG>(kDesktopH)};
+};
+
+HRESULT DuplicateFixedFrames(IDXGIOutput1* /*pOutput*/, IUnknown* pDevice, IDXGIOutputDuplication** ppDuplication)
+{
+    ComPtr<ID3D11Device> pD3DDevice;
+    if (pDevice == nullptr || pDevice->QueryInterface(IID_PPV_ARGS(pD3DDevice.GetAddressOf())) != S_OK) {
+        return E_INVALIDARG;
+    }
+    *ppDuplication = new TFixedFrameDuplication(pD3DDevice);
+    return S_OK;
+}
+
+struct TFrameSlot {
+    explicit TFrameSlot(uint32_t width, uint32_t height) : bytes(size_t{width} * 4 * height)
+    {
+        area = TAreaView{bytes.data(), width, width * 4, height, bytes.size(), 0};
+    }
+    std::vector<uint8_t> bytes;
+    TAreaView area;
+};
+
+void BM_Baseline_CopyMapRows(benchmark::State& state)
+{
+    ComPtr<ID3D11Device> pDevice;
+    ComPtr<ID3D11DeviceContext> pContext;
+    if (D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
+                          pDevice.GetAddressOf(), nullptr, pContext.GetAddressOf()) != S_OK) {
+        state.SkipWithError("D3D11CreateDevice failed");
+        return;
+    }
+    const ComPtr<ID3D11Texture2D> pSource = MakeTexture(pDevice.Get(), D3D11_USAGE_DEFAULT, 0, 0, true);
+    const ComPtr<ID3D11Texture2D> pStaging =
+        MakeTexture(pDevice.Get(), D3D11_USAGE_STAGING, 0, D3D11_CPU_ACCESS_READ, false);
+    TFrameSlot slot(kDesktopW, kDesktopH);
+    for (auto _ : state) {
+        pContext->CopyResource(pStaging.Get(), pSource.Get());
+        D3D11_MAPPED_SUBRESOURCE mapped = {};
+        if (pContext->Map(pStaging.Get(), 0, D3D11_MAP_READ, 0, &mapped) != S_OK) {
+            state.SkipWithError("Map failed");
+            break;
+        }
+        const auto* pRow = static_cast<const uint8_t*>(mapped.pData);
+        for (uint32_t y = 0; y < kDesktopH; ++y, pRow += mapped.RowPitch) {
+            std::memcpy(slot.bytes.data() + (size_t{kDesktopH} - 1 - y) * slot.area.ui32Stride, pRow, kDesktopW * 4);
+        }
+        pContext->Unmap(pStaging.Get(), 0);
+        benchmark::DoNotOptimize(slot.bytes.data());
+    }
+}
+
+void BM_Capturer_Frame(benchmark::State& state)
+{
+    const TScopedDuplicateOutput hook(&DuplicateFixedFrames);
+    const auto width = static_cast<int32_t>(state.range(0));
+    const auto height = static_cast<int32_t>(state.range(1));
+    TDXGIFullscreenCapturer capturer(::GetModuleHandleW(nullptr));
+    if (!capturer.Initialize(L"\\\\.\\DISPLAY1")) {
+        state.SkipWithError("no engine");
+        return;
+    }
+    capturer.SetCaptureParameters(width, height, THooksRect{}, true, false);
+    TFrameSlot slot(static_cast<uint32_t>(width), static_cast<uint32_t>(height));
+    for (int i = 0; i < 3; ++i) {  // surfaces made, buffers grown: the steady state
+        capturer.GetScreenImage(slot.area, false, nullptr);
+    }
+    const uint64_t ui64AllocationsBefore = g_allocations.load();
+    for (auto _ : state) {
+        capturer.GetScreenImage(slot.area, false, nullptr);
+        benchmark::DoNotOptimize(slot.bytes.data());
+    }
+    state.counters["allocs_per_frame"] = benchmark::Counter(
+        static_cast<double>(g_allocations.load() - ui64AllocationsBefore) / static_cast<double>(state.iterations()));
+    if (capturer.LastFrameResult() != drOk) {
+        state.SkipWithError("the last frame failed");
+    }
+}
+
+BENCHMARK(BM_Baseline_CopyMapRows)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Capturer_Frame)->Args({1920, 1080})->Args({1280, 720})->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+void* operator new(size_t size)
+{
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size != 0 ? size : 1)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+
+void operator delete(void* p, size_t) noexcept
+{
+    std::free(p);
+}
+
+int main(int argc, char** argv)
+{
+    TBenchLogServer logServer;
+    if (!logServer.Start()) {
+        return 1;
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
