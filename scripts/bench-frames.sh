@@ -21,7 +21,8 @@ scripts/fetch-ffmpeg.sh
 
 bin="$ZYR_BUILD_DIR/w64-bench-frames"
 cmake -S . -B "$bin" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DZYR_BUILD_TESTS=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DZYR_BUILD_TESTS=OFF \
+  -DZYR_BUILD_WINEPREFIX="$ZYR_BUILD_DIR/wineprefix-build" >/dev/null
 ninja -C "$bin" ZYRScene ZYRSceneCtl ZYRBlitLoopBench ZYRRefHost ZYRFullscreenCapturer fullscreenoverlay ZYRLogServer
 
 # shellcheck source=wine-env.sh

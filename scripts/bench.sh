@@ -21,7 +21,8 @@ fi
 
 cmake -S . -B "$ZYR_BUILD_DIR/w64-bench" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=Release -DZYR_BUILD_TESTS=OFF -DZYR_BUILD_BENCHMARKS=ON \
-  -DZYR_BENCHMARK_SOURCE_DIR="$src" >/dev/null
+  -DZYR_BENCHMARK_SOURCE_DIR="$src" \
+  -DZYR_BUILD_WINEPREFIX="$ZYR_BUILD_DIR/wineprefix-build" >/dev/null
 ninja -C "$ZYR_BUILD_DIR/w64-bench" log_bench cursor_bench
 
 . scripts/wine-env.sh

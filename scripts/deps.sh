@@ -3,7 +3,7 @@
 # called when something is missing. Never adds the i386 architecture (it breaks the 64-bit Wine).
 set -euo pipefail
 packages=(
-  ca-certificates cmake ninja-build file binutils
+  ca-certificates cmake ninja-build file binutils util-linux
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   wine wine64 xvfb
   clang libclang-rt-14-dev googletest libstb-dev

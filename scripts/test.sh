@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds all three configurations and runs every test: native suites under ASan/UBSan with brief
 # fuzzing runs, the Windows suites and end-to-end tests under Wine, and checks of the shipped
-# 32-bit and 64-bit executables. Installs what it needs; exits non-zero on any failure.
+# 32-bit and 64-bit executables (among them: both carry the same compiled shaders). Installs what
+# it needs; exits non-zero on any failure.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -16,18 +17,23 @@ ninja -C "$ZYR_BUILD_DIR/native"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$ZYR_BUILD_DIR/native" --output-on-failure
 
+# The Windows builds run their shader compiler in one Wine prefix of their own (not the test prefix).
+build_prefix=-DZYR_BUILD_WINEPREFIX="$ZYR_BUILD_DIR/wineprefix-build"
+
 echo "== Windows 32-bit (MinGW i686, compile only: 32-bit code cannot run here)"
 cmake -S . -B "$ZYR_BUILD_DIR/w32" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZYR_BUILD_TESTS=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZYR_BUILD_TESTS=OFF "$build_prefix" >/dev/null
 ninja -C "$ZYR_BUILD_DIR/w32"
 
 echo "== Windows 64-bit (MinGW x86_64)"
 cmake -S . -B "$ZYR_BUILD_DIR/w64" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo "$build_prefix" >/dev/null
 ninja -C "$ZYR_BUILD_DIR/w64"
 
 scripts/check-exe.sh "$ZYR_BUILD_DIR/w32/src/ZYRFullscreenCapturer.exe" i386
 scripts/check-exe.sh "$ZYR_BUILD_DIR/w64/src/ZYRFullscreenCapturer.exe" x86-64
+scripts/check-shaders.sh "$ZYR_BUILD_DIR/w32/src/ZYRFullscreenCapturer.exe" \
+  "$ZYR_BUILD_DIR/w64/src/ZYRFullscreenCapturer.exe"
 
 echo "== Windows suites under Wine"
 # shellcheck source=wine-env.sh

@@ -1,5 +1,6 @@
-// Owners for what Win32 hands out: kernel handles, mapped views, LocalAlloc'ed memory, critical
-// sections and committed pages. Move-only; Reset/Release are explicit; nothing here logs.
+// Owners for what Win32 hands out: kernel handles, mapped views, loaded modules, LocalAlloc'ed
+// memory, critical sections and committed pages. Move-only; Reset/Release are explicit; nothing
+// here logs.
 #pragma once
 
 #include <windows.h>
@@ -107,6 +108,41 @@ public:
 private:
     void* pView = nullptr;
     size_t nSize = 0;
+};
+
+// A module from LoadLibraryW/LoadLibraryExW (a DLL, or an exe loaded as a data file), freed on
+// destruction; freeing preserves the thread's last error.
+class TModule {
+public:
+    TModule() = default;
+    explicit TModule(HMODULE h) : hModule(h) {}
+    ~TModule() { Reset(); }
+    TModule(TModule&& other) noexcept : hModule(other.hModule) { other.hModule = nullptr; }
+    TModule& operator=(TModule&& other) noexcept
+    {
+        if (this != &other) {
+            Reset();
+            std::swap(hModule, other.hModule);
+        }
+        return *this;
+    }
+    TModule(const TModule&) = delete;
+    TModule& operator=(const TModule&) = delete;
+
+    HMODULE Get() const { return hModule; }
+    explicit operator bool() const { return hModule != nullptr; }
+    void Reset()
+    {
+        if (hModule != nullptr) {
+            const DWORD dwError = ::GetLastError();
+            ::FreeLibrary(hModule);
+            ::SetLastError(dwError);
+        }
+        hModule = nullptr;
+    }
+
+private:
+    HMODULE hModule = nullptr;
 };
 
 // Memory that a Win32 call allocated with LocalAlloc (security descriptors, argv arrays).
