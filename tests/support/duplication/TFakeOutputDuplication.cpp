@@ -30,22 +30,7 @@ TFakeOutputDuplication::TFakeOutputDuplication(ComPtr<ID3D11Device> pDeviceArg, 
 
 HRESULT TFakeOutputDuplication::CreateTextures()
 {
-    D3D11_TEXTURE2D_DESC desc = {};
-    desc.Width = DesktopWidth();
-    desc.Height = DesktopHeight();
-    desc.MipLevels = 1;
-    desc.ArraySize = 1;
-    desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
-    desc.SampleDesc.Count = 1;
-    desc.Usage = D3D11_USAGE_DEFAULT;
-    HRESULT hr = Device()->CreateTexture2D(&desc, nullptr, pFrameTexture.ReleaseAndGetAddressOf());
-    if (hr != S_OK) {
-        return hr;
-    }
-    desc.Usage = D3D11_USAGE_STAGING;
-    desc.CPUAccessFlags = D3D11_CPU_ACCESS_WRITE;
-    hr = Device()->CreateTexture2D(&desc, nullptr, pUploadTexture.ReleaseAndGetAddressOf());
-    return hr;
+    return CreateDesktopTextures(&pFrameTexture, &pUploadTexture);
 }
 
 TFakeStats TFakeOutputDuplication::Stats() const

@@ -1,11 +1,8 @@
 // The scripted duplication that TFakeDuplicationFactory makes (see FakeOutputDuplication.h for the
 // script and the rules). Its frames are one desktop-sized DXGI_FORMAT_B8G8R8A8_UNORM texture of
 // D3D11_USAGE_DEFAULT on the engine's device, made with the fake and refilled for every frame
-// through a CPU-written staging texture (Map WRITE, row copy, CopyResource). Measured under Wine 8
-// at 1920x1080 with a read-back after each frame, as the engine does: 1.2-4 ms plus the pixel
-// function, against 4.7-7.6 ms for a dynamic texture mapped WRITE_DISCARD (whose real work runs
-// later on wined3d's command thread, so that Map stalls for up to a second every few frames on a
-// loaded machine) and about 27 ms for UpdateSubresource.
+// through a CPU-written staging texture (Map WRITE, row copy, CopyResource): under Wine 8 at
+// 1920x1080 1.2-4 ms plus the pixel function (TRuleOutputDuplication::CreateDesktopTextures).
 //
 // Thread: the duplication calls come from the engine's thread; Stats and
 // OutstandingTextureReferences from any thread.
