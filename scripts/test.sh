@@ -32,6 +32,8 @@ ninja -C "$ZYR_BUILD_DIR/w64"
 
 scripts/check-exe.sh "$ZYR_BUILD_DIR/w32/src/ZYRFullscreenCapturer.exe" i386
 scripts/check-exe.sh "$ZYR_BUILD_DIR/w64/src/ZYRFullscreenCapturer.exe" x86-64
+scripts/check-exe.sh "$ZYR_BUILD_DIR/w32/src/ZYRFullscreenCapturerTestDup.exe" i386
+scripts/check-exe.sh "$ZYR_BUILD_DIR/w64/src/ZYRFullscreenCapturerTestDup.exe" x86-64
 scripts/check-shaders.sh "$ZYR_BUILD_DIR/w32/src/ZYRFullscreenCapturer.exe" \
   "$ZYR_BUILD_DIR/w64/src/ZYRFullscreenCapturer.exe"
 

@@ -96,6 +96,12 @@ protected:
     virtual void OnReleaseCall() {}
     virtual void OnRefusal(const char* /*text*/) {}
 
+    // The two desktop-sized B8G8R8A8 textures a derived class fills frames with: the frame texture
+    // (D3D11_USAGE_DEFAULT, what AcquireNextFrame hands out) and an upload texture (staging, CPU
+    // write) that keeps its pixels between maps, copied into the frame texture whole or by area.
+    // Answers the failing creation's HRESULT.
+    HRESULT CreateDesktopTextures(Microsoft::WRL::ComPtr<ID3D11Texture2D>* ppFrame,
+                                  Microsoft::WRL::ComPtr<ID3D11Texture2D>* ppUpload) const;
     ID3D11Device* Device() const { return pDevice.Get(); }
     ID3D11DeviceContext* Context() const { return pContext.Get(); }
 

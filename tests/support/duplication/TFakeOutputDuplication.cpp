@@ -30,24 +30,7 @@ TFakeOutputDuplication::TFakeOutputDuplication(ComPtr<ID3D11Device> pDeviceArg, 
 
 HRESULT TFakeOutputDuplication::CreateTextures()
 {
-    D3D11_TEXTURE2D_DESC desc = {};
-    desc.Width = DesktopWidth();
-    desc.Height = DesktopHeight();
-    desc.MipLevels = 1;
-    desc.ArraySize = 1;
-    desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
-    desc.SampleDesc.Count = 1;
-    desc.Usage = D3D11_USAGE_DEFAULT;
-    HRESULT hr = Device()->CreateTexture2D(&desc, nullptr, pFrameTexture.ReleaseAndGetAddressOf());
-    if (hr != S_OK) {
-        return hr;
-    }
-    // A dynamic texture needs a bind flag (Wine answers E_INVALIDARG without one).
-    desc.Usage = D3D11_USAGE_DYNAMIC;
-    desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
-    desc.CPUAccessFlags = D3D11_CPU_ACCESS_WRITE;
-    hr = Device()->CreateTexture2D(&desc, nullptr, pUploadTexture.ReleaseAndGetAddressOf());
-    return hr;
+    return CreateDesktopTextures(&pFrameTexture, &pUploadTexture);
 }
 
 TFakeStats TFakeOutputDuplication::Stats() const
@@ -84,8 +67,9 @@ HRESULT TFakeOutputDuplication::ProduceFrame(UINT, TFrameOut* pFrame)
     const auto ui32Moves = static_cast<uint32_t>(currentFrame.moves.size());
     const auto ui32Dirties = static_cast<uint32_t>(currentFrame.dirties.size());
     pFrame->pTexture = pFrameTexture.Get();
-    pFrame->ui32MetadataSize = currentFrame.metadataSize.value_or(
-        ui32Moves * static_cast<uint32_t>(sizeof(DXGI_OUTDUPL_MOVE_RECT)) + ui32Dirties * static_cast<uint32_t>(sizeof(RECT)));
+    const uint32_t ui32RectBytes = ui32Moves * static_cast<uint32_t>(sizeof(DXGI_OUTDUPL_MOVE_RECT)) +
+                                   ui32Dirties * static_cast<uint32_t>(sizeof(RECT));
+    pFrame->ui32MetadataSize = currentFrame.metadataSize.value_or(ui32RectBytes);
     pFrame->pMoves = currentFrame.moves.data();
     pFrame->ui32MoveCount = ui32Moves;
     pFrame->pDirties = currentFrame.dirties.data();
@@ -102,7 +86,7 @@ HRESULT TFakeOutputDuplication::Upload(const TPixelFn& pixel)
         return S_OK;
     }
     D3D11_MAPPED_SUBRESOURCE mapped = {};
-    const HRESULT hr = Context()->Map(pUploadTexture.Get(), 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped);
+    const HRESULT hr = Context()->Map(pUploadTexture.Get(), 0, D3D11_MAP_WRITE, 0, &mapped);
     if (hr != S_OK) {
         return hr;
     }

@@ -1,8 +1,8 @@
 // The scripted duplication that TFakeDuplicationFactory makes (see FakeOutputDuplication.h for the
 // script and the rules). Its frames are one desktop-sized DXGI_FORMAT_B8G8R8A8_UNORM texture of
 // D3D11_USAGE_DEFAULT on the engine's device, made with the fake and refilled for every frame
-// through a dynamic texture (Map WRITE_DISCARD, row copy, CopyResource: under Wine about 0.4 ms
-// plus the pixel function, where UpdateSubresource of 1080p costs about 23 ms).
+// through a CPU-written staging texture (Map WRITE, row copy, CopyResource): under Wine 8 at
+// 1920x1080 1.2-4 ms plus the pixel function (TRuleOutputDuplication::CreateDesktopTextures).
 //
 // Thread: the duplication calls come from the engine's thread; Stats and
 // OutstandingTextureReferences from any thread.
@@ -55,7 +55,7 @@ private:
     TFakeStats stats;  // guarded by pScript->mutex
     // The frame handed out last: its rectangles are what GetFrameMoveRects/GetFrameDirtyRects copy.
     TFrame currentFrame;
-    Microsoft::WRL::ComPtr<ID3D11Texture2D> pUploadTexture;
+    Microsoft::WRL::ComPtr<ID3D11Texture2D> pUploadTexture;  // staging, CPU write
     Microsoft::WRL::ComPtr<ID3D11Texture2D> pFrameTexture;
 };
 
