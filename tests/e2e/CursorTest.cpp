@@ -163,4 +163,23 @@ TEST_F(Cursor, ScaledFramesHaveTheCursorAtItsTruncatedScaledSize)
     }
 }
 
+// Method 0 through the test variant draws the same cursor into its frames as GDI does.
+TEST_F(Cursor, MethodZeroFramesShowTheCursorAsGdiFramesDo)
+{
+    wsCapturer = TestDupCapturerPath();
+    for (const bool bTopDown : {false, true}) {
+        SCOPED_TRACE(bTopDown ? "top-down" : "bottom-up");
+        TRefHostOptions options = DuplicationOptions();
+        options.bDontMirrorFrames = bTopDown;
+        StartWithCursor(options, POINT{300, 200}, TCursorPicture::Colour);
+        const int32_t top = bTopDown ? 201 : 200;
+        for (uint32_t slot = 0; slot < 2; ++slot) {
+            ASSERT_EQ(Frame(slot), TFrameResult::Ok);
+            EXPECT_TRUE(ShowsCursor(picture, TCursorPicture::Colour, 300, top, 32, 32, ui32Generation)) << slot;
+        }
+        const TCapturerRun run = StopWithCursor();
+        EXPECT_GE(run.Find("TDXGIFullscreenCapturer::CreateDXGIDuplication can use pDXGIDuplication"), 0);
+    }
+}
+
 }  // namespace

@@ -1,6 +1,7 @@
 // Desktop duplication as the shipped exe meets Wine, which has none: the probe (host id 0) answers
 // -2 without touching the host's objects, and capture method 0 ends the capture thread through its
-// exit steps while the process goes on supervising until the host stops it.
+// exit steps while the process goes on supervising until the host stops it. The test variant, whose
+// duplication stands in for the one Wine lacks, answers the probe with 10002.
 #include "EndToEndSupport.h"
 
 #include <algorithm>
@@ -31,6 +32,22 @@ TEST_F(EndToEnd, ProbeAnswersMinusTwoWithoutOpeningAnyHostObject)
         EXPECT_EQ(text.find("OpenProcess"), std::string::npos) << text;
         EXPECT_EQ(text.find("wsUninstallAllHooksEventName"), std::string::npos) << text;
         EXPECT_EQ(text.find("CaptureScreenThread"), std::string::npos) << text;
+    }
+}
+
+TEST_F(EndToEnd, ProbeOfTheTestVariantAnswers10002)
+{
+    wsCapturer = TestDupCapturerPath();
+    const std::wstring args = L"0";
+    const TCapturerRun run = RunToExit(TRefHostOptions{}, &args);
+    ASSERT_TRUE(run.bExited);
+    EXPECT_EQ(run.iExitCode, 10002);
+    EXPECT_FALSE(run.bStartedCorrectly);
+    const int answered = run.Find(kRun + "exit with 10002 because we can create DXGI Output Duplication");
+    ASSERT_GT(answered, run.Find(kRun + "trying to create DXGI Output Duplication")) << ::testing::PrintToString(run.Texts());
+    EXPECT_EQ(run.Find("WinMain exit with 10002"), answered + 1);
+    for (const auto& record : run.records) {
+        EXPECT_NE(record.fields.ui32Type, kError) << record.strText;
     }
 }
 

@@ -54,7 +54,9 @@ void EndToEnd::SetUpTestSuite()
     TLogServerConfig config;
     config.wsDirectoryPrefix.assign(directory.begin(), directory.end());
     config.wsLogName = L"e2e";
-    config.modules = {{5, std::u16string(capturer.begin(), capturer.end())}};
+    const std::wstring variant = TestDupCapturerPath();
+    config.modules = {{5, std::u16string(capturer.begin(), capturer.end())},
+                      {5, std::u16string(variant.begin(), variant.end())}};
     pServer = new TLogServer();
     std::wstring error;
     ASSERT_TRUE(pServer->Start(config, &error)) << std::string(error.begin(), error.end());
@@ -80,7 +82,7 @@ bool EndToEnd::Start(const TRefHostOptions& options, DWORD hostPid, const std::w
 {
     std::wstring error;
     const bool bStarted = pHost->CreateObjects(options, &error) &&
-                          pHost->StartCapturer(CapturerPath(), hostPid, argsOverride, &error);
+                          pHost->StartCapturer(wsCapturer, hostPid, argsOverride, &error);
     EXPECT_TRUE(bStarted) << std::string(error.begin(), error.end());
     return bStarted;
 }

@@ -19,6 +19,8 @@ constexpr DWORD kWaitMs = 30000;
 // A Windows path (Z:\...) for a path of this machine.
 std::wstring WindowsPath(const char* unixPath);
 inline std::wstring CapturerPath() { return WindowsPath(ZYR_CAPTURER_EXE); }
+// The test variant beside it, whose DuplicateOutput is answered by screen grabs.
+inline std::wstring TestDupCapturerPath() { return WindowsPath(ZYR_CAPTURER_TESTDUP_EXE); }
 uint64_t NowMs();
 
 struct TCapturerRun {
@@ -41,7 +43,7 @@ protected:
     static void TearDownTestSuite();
     void SetUp() override;
 
-    // Creates the host's objects and starts the capturer (for `hostPid`, 0 = the host itself, or
+    // Creates the host's objects and starts wsCapturer (for `hostPid`, 0 = the host itself, or
     // with `argsOverride` as its whole command line); false on a host failure.
     bool Start(const TRefHostOptions& options, DWORD hostPid = 0, const std::wstring* argsOverride = nullptr);
     // Waits for the capturer to end, then collects its records.
@@ -53,6 +55,7 @@ protected:
     void SetLogLevel(uint8_t level) { pServer->SetLevel(level); }
 
     std::unique_ptr<TRefHost> pHost;
+    std::wstring wsCapturer = CapturerPath();  // the exe that Start runs
 
     static TLogServer* pServer;
     static TLogServerDrainer* pDrainer;

@@ -7,6 +7,13 @@ TRefHostOptions GdiOptions()
     return options;
 }
 
+TRefHostOptions DuplicationOptions()
+{
+    TRefHostOptions options;
+    options.ui32CaptureMethod = 0;
+    return options;
+}
+
 ::testing::AssertionResult IsExact(const TFramePicture& picture, int left, int top, uint32_t generation)
 {
     std::string first;

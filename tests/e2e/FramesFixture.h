@@ -15,6 +15,8 @@ constexpr int kScreenH = 1080;
 inline const std::string kThread = "TZYRFullscreenCapturer::CaptureScreenThread";
 
 TRefHostOptions GdiOptions();
+// Method 0, for the test variant (TestDupCapturerPath).
+TRefHostOptions DuplicationOptions();
 
 // Every picture pixel (x, y) is the coords pattern at (left + x, top + y).
 ::testing::AssertionResult IsExact(const TFramePicture& picture, int left, int top, uint32_t generation);
