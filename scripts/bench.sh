@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Builds and runs the benchmarks under Wine. Google Benchmark comes from Debian's source package
-# (fetched with apt's own downloader and checked against its published hash).
-#   usage: scripts/bench.sh [extra Google Benchmark flags]
+# Builds and runs the benchmark programs under Wine, one after the other: log calls, the cursor
+# drawer, desktop-duplication frames. Each runs 5 repetitions with the benchmarks of a program
+# interleaved in random order and reports the median (and mean, deviation) of each. Google Benchmark
+# comes from Debian's source package (fetched with apt's own downloader and checked against its
+# published hash).
+#   usage: scripts/bench.sh [extra Google Benchmark flags, e.g. --benchmark_filter=Capturer_Frame]
+# A program none of whose benchmarks match the filter prints Google Benchmark's "Failed to match".
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -23,8 +27,11 @@ cmake -S . -B "$ZYR_BUILD_DIR/w64-bench" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/m
   -DCMAKE_BUILD_TYPE=Release -DZYR_BUILD_TESTS=OFF -DZYR_BUILD_BENCHMARKS=ON \
   -DZYR_BENCHMARK_SOURCE_DIR="$src" \
   -DZYR_BUILD_WINEPREFIX="$ZYR_BUILD_DIR/wineprefix-build" >/dev/null
-ninja -C "$ZYR_BUILD_DIR/w64-bench" log_bench cursor_bench
+ninja -C "$ZYR_BUILD_DIR/w64-bench" log_bench cursor_bench duplication_bench
 
 . scripts/wine-env.sh
-wine "$ZYR_BUILD_DIR/w64-bench/bench/log_bench.exe" --benchmark_repetitions=5 \
-  --benchmark_report_aggregates_only=true "$@"
+for program in log_bench cursor_bench duplication_bench; do
+  echo "== $program"
+  wine "$ZYR_BUILD_DIR/w64-bench/bench/$program.exe" --benchmark_repetitions=5 \
+    --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true "$@"
+done

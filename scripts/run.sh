@@ -6,12 +6,22 @@
 # its colour test cursor), requests ZYR_FRAMES frames (default 30) slot by slot, writes them as PNG
 # files and prints a statistics line; then everything is stopped again.
 #   usage: scripts/run.sh [extra ZYRRefHost options, e.g. --no-mirror --size 1280,720 --pipeline]
+# ZYR_METHOD=0 captures with desktop duplication (method 0) instead of GDI. Wine has no desktop
+# duplication, so this runs the capturer's test variant, ZYRFullscreenCapturerTestDup.exe: the same
+# program whose one DuplicateOutput call is answered by a stand-in that grabs the screen with GDI and
+# reports what changed as dirty rectangles. Everything after that call is the real method-0 path.
 # Frames: build/run/frames/frame_NNNN.png; the capturer's log: build/run/capturer.log.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 export ZYR_BUILD_DIR="${ZYR_BUILD_DIR:-$root/build}"
 frames="${ZYR_FRAMES:-30}"
+method="${ZYR_METHOD:-1}"
+case "$method" in
+  1) capturer=ZYRFullscreenCapturer ;;
+  0) capturer=ZYRFullscreenCapturerTestDup ;;
+  *) echo "run: ZYR_METHOD must be 0 (desktop duplication, test variant) or 1 (GDI)" >&2; exit 2 ;;
+esac
 out="$ZYR_BUILD_DIR/run"
 mkdir -p "$out"
 scripts/deps.sh
@@ -20,7 +30,7 @@ bin="$ZYR_BUILD_DIR/w64-run"
 cmake -S . -B "$bin" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=Release -DZYR_BUILD_TESTS=OFF \
   -DZYR_BUILD_WINEPREFIX="$ZYR_BUILD_DIR/wineprefix-build" >/dev/null
-ninja -C "$bin" ZYRFullscreenCapturer fullscreenoverlay ZYRLogServer ZYRRefHost ZYRScene ZYRSceneCtl
+ninja -C "$bin" "$capturer" fullscreenoverlay ZYRLogServer ZYRRefHost ZYRScene ZYRSceneCtl
 
 . scripts/wine-env.sh
 
@@ -57,11 +67,11 @@ wine "$bin/tools/logserver/ZYRLogServer.exe" --prefix "$(winpath "$bin/src/")" -
 server_pid=$!
 
 set +e
-wine "$bin/tools/refhost/ZYRRefHost.exe" --capturer "$(winpath "$bin/src/ZYRFullscreenCapturer.exe")" \
-  --wait-event "$names-log-ready" --method 1 --cursor-picture colour --frames "$frames" --png-dir "$(winpath "$out/frames")" "$@"
+wine "$bin/tools/refhost/ZYRRefHost.exe" --capturer "$(winpath "$bin/src/$capturer.exe")" \
+  --wait-event "$names-log-ready" --method "$method" --cursor-picture colour --frames "$frames" --png-dir "$(winpath "$out/frames")" "$@"
 host_status=$?
 set -e
 count=$(find "$out/frames" -name 'frame_*.png' 2>/dev/null | wc -l)
-echo "run: reference host exited $host_status; $count PNG frames in $out/frames;" \
+echo "run: method $method ($capturer.exe); reference host exited $host_status; $count PNG frames in $out/frames;" \
   "capturer log in $log ($(wc -l <"$log") lines, $(grep -c ' 2 ' "$log" || true) with type 2 = error)"
 exit "$host_status"
