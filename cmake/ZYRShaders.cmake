@@ -71,6 +71,9 @@ else()
     VERBATIM)
 endif()
 
+# What the sources include, so that a change there compiles them again.
+file(GLOB _zyr_shader_includes CONFIGURE_DEPENDS ${ZYR_SHADER_DIR}/*.hlsli)
+
 # One tool run compiles every shader: "Z:" is the whole file system in every Wine prefix.
 set(ZYR_SHADER_BLOBS "")
 set(_zyr_shader_sources "")
@@ -90,7 +93,7 @@ add_custom_command(OUTPUT ${ZYR_SHADER_BLOBS}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${ZYR_SHADER_BLOB_DIR}
   COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-build-run.sh ${ZYR_BUILD_WINEPREFIX} ${_zyr_shaderc_exe}
     ${_zyr_shader_arguments}
-  DEPENDS ${_zyr_shaderc_depends} ${_zyr_shader_sources} ${ZYR_SHADER_DEF}
+  DEPENDS ${_zyr_shaderc_depends} ${_zyr_shader_sources} ${_zyr_shader_includes} ${ZYR_SHADER_DEF}
     ${PROJECT_SOURCE_DIR}/scripts/wine-build-run.sh ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh
   COMMENT "Compiling the capturer's shaders with d3dcompiler_47 under Wine"
   VERBATIM)

@@ -33,7 +33,8 @@ bool TShaderCompiler::Compile(const std::string& source, const std::string& sour
     }
     ComPtr<ID3DBlob> pCode;
     ComPtr<ID3DBlob> pErrors;
-    const HRESULT hr = pfnD3DCompile(source.data(), source.size(), sourceName.c_str(), nullptr, nullptr,
+    const HRESULT hr = pfnD3DCompile(source.data(), source.size(), sourceName.c_str(), nullptr,
+                                     D3D_COMPILE_STANDARD_FILE_INCLUDE,
                                      entryPoint.c_str(), profile.c_str(), kShaderCompileFlags, 0,
                                      pCode.GetAddressOf(), pErrors.GetAddressOf());
     if (pErrors != nullptr) {
@@ -61,7 +62,13 @@ bool TShaderCompiler::CompileFile(const std::wstring& path, const std::string& e
         *pMessages = "cannot read " + Utf8(path) + ": error " + std::to_string(dwError);
         return false;
     }
-    return Compile(source, Utf8(path), entryPoint, profile, pBytecode, pMessages);
+    // Wine's standard include handler finds "#include" files beside the source only when the
+    // source's name is a full path with backslashes ("Z:/dir/a.hlsl" fails with E4002, measured),
+    // so the name handed on is the normalised full path.
+    wchar_t fullPath[MAX_PATH];
+    const DWORD length = ::GetFullPathNameW(path.c_str(), MAX_PATH, fullPath, nullptr);
+    const std::wstring sourceName = (length > 0 && length < MAX_PATH) ? std::wstring(fullPath, length) : path;
+    return Compile(source, Utf8(sourceName), entryPoint, profile, pBytecode, pMessages);
 }
 
 bool ReadWholeFile(const std::wstring& path, std::string* pContents, DWORD* pError)

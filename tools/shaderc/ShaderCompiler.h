@@ -28,14 +28,15 @@ public:
     bool IsLoaded() const { return pfnD3DCompile != nullptr; }
     DWORD LoadError() const { return dwLoadError; }
 
-    // Compiles HLSL text. `sourceName` only names the source in the compiler's messages.
+    // Compiles HLSL text. `sourceName` names the source in the compiler's messages, and its folder
+    // is where "#include" files are looked for.
     // True: *pBytecode holds the DXBC container, *pMessages the compiler's warnings (often empty).
     // False: *pBytecode is empty and *pMessages says why (the compiler's errors, or the HRESULT).
     bool Compile(const std::string& source, const std::string& sourceName, const std::string& entryPoint,
                  const std::string& profile, std::vector<uint8_t>* pBytecode, std::string* pMessages) const;
 
-    // As Compile, with the text read from a file; a file that cannot be read is a failure whose
-    // message carries the system error.
+    // As Compile, with the text read from a file (its includes beside it); a file that cannot be
+    // read is a failure whose message carries the system error.
     bool CompileFile(const std::wstring& path, const std::string& entryPoint, const std::string& profile,
                      std::vector<uint8_t>* pBytecode, std::string* pMessages) const;
 
