@@ -8,7 +8,8 @@
 //   - BM_Capturer_Frame/1280/720: the same scaled to 1280 x 720 on the GPU (surface set 0).
 // The duplication is a stand-in that hands out the same prefilled texture with one whole-desktop
 // dirty rectangle for every frame, so the numbers are the engine's and the capturer's work alone.
-// Heap allocations per frame are counted (operator new of this program) and reported.
+// Heap allocations per frame are counted (AllocationCounter.h) and reported.
+#include "AllocationCounter.h"
 #include "BenchLogServer.h"
 #include "TRuleOutputDuplication.h"
 
@@ -20,17 +21,13 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <vector>
 
 namespace {
-
-std::atomic<uint64_t> g_allocations{0};
 
 constexpr uint32_t kDesktopW = 1920;
 constexpr uint32_t kDesktopH = 1080;
@@ -154,13 +151,13 @@ void BM_Capturer_Frame(benchmark::State& state)
     for (int i = 0; i < 3; ++i) {  // surfaces made, buffers grown: the steady state
         capturer.GetScreenImage(slot.area, false, nullptr);
     }
-    const uint64_t ui64AllocationsBefore = g_allocations.load();
+    const uint64_t ui64AllocationsBefore = AllocationCount();
     for (auto _ : state) {
         capturer.GetScreenImage(slot.area, false, nullptr);
         benchmark::DoNotOptimize(slot.bytes.data());
     }
     state.counters["allocs_per_frame"] = benchmark::Counter(
-        static_cast<double>(g_allocations.load() - ui64AllocationsBefore) / static_cast<double>(state.iterations()));
+        static_cast<double>(AllocationCount() - ui64AllocationsBefore) / static_cast<double>(state.iterations()));
     if (capturer.LastFrameResult() != drOk) {
         state.SkipWithError("the last frame failed");
     }
@@ -170,25 +167,6 @@ BENCHMARK(BM_Baseline_CopyMapRows)->Unit(benchmark::kMillisecond)->UseRealTime()
 BENCHMARK(BM_Capturer_Frame)->Args({1920, 1080})->Args({1280, 720})->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
-
-void* operator new(size_t size)
-{
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size != 0 ? size : 1)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-
-void operator delete(void* p, size_t) noexcept
-{
-    std::free(p);
-}
 
 int main(int argc, char** argv)
 {
