@@ -2,6 +2,7 @@
 
 #include "GdiScreen.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace scene {
@@ -83,7 +84,10 @@ int SceneApp::Loop()
     }
     const DWORD count = static_cast<DWORD>(handles.size());
     for (;;) {
-        const DWORD waited = ::MsgWaitForMultipleObjects(count, handles.data(), FALSE, INFINITE, QS_ALLINPUT);
+        const DWORD waited = ::MsgWaitForMultipleObjects(count, handles.data(), FALSE, AnimationWait(), QS_ALLINPUT);
+        if (waited == WAIT_TIMEOUT) {
+            continue;  // the next AnimationWait shows the next generation
+        }
         if (waited < WAIT_OBJECT_0 + count) {
             if (handles[waited - WAIT_OBJECT_0] != hNext.Get()) {
                 return kSceneExitOk;  // quit event or the parent's end
@@ -117,6 +121,10 @@ bool SceneApp::OnVerifierMessage(const MSG& message, int* pExitCode)
         if (bCurrent && hReady) {
             ::SetEvent(hReady.Get());
         }
+        if (bCurrent && options.animateMs != 0 && !bAnimating) {
+            bAnimating = true;
+            ui64NextAnimationMs = ::GetTickCount64() + options.animateMs;
+        }
         return false;
     case PaintVerifier::kRepaintMessage:
         window.Repaint();
@@ -134,6 +142,22 @@ bool SceneApp::OnVerifierMessage(const MSG& message, int* pExitCode)
 void SceneApp::MovePointer()
 {
     ::SetCursorPos(options.pointerX, options.pointerY);
+}
+
+DWORD SceneApp::AnimationWait()
+{
+    if (!bAnimating) {
+        return INFINITE;
+    }
+    const ULONGLONG now = ::GetTickCount64();
+    if (now < ui64NextAnimationMs) {
+        return static_cast<DWORD>(ui64NextAnimationMs - now);
+    }
+    // Unconfirmed: the screen changes faster than a confirmation could follow it.
+    ++ui32Generation;
+    window.Show(ui32Generation);
+    ui64NextAnimationMs = std::max(ui64NextAnimationMs + options.animateMs, now + 1);
+    return static_cast<DWORD>(ui64NextAnimationMs - now);
 }
 
 void SceneApp::NextGeneration()

@@ -41,6 +41,9 @@ private:
     // The thread message of the verifier; returns true (and *pExitCode) when the scene must end.
     bool OnVerifierMessage(const MSG& message, int* pExitCode);
     void NextGeneration();
+    // With --animate: the wait until the next animated generation is due (INFINITE before the first
+    // paint was confirmed); shows it when it is due now.
+    DWORD AnimationWait();
     void MovePointer();
 
     SceneOptions options;
@@ -49,6 +52,8 @@ private:
     TKernelHandle hQuit;
     TKernelHandle hParent;
     uint32_t ui32Generation = 0;
+    bool bAnimating = false;  // the first paint was confirmed and --animate was given
+    ULONGLONG ui64NextAnimationMs = 0;
     SceneWindow window;
     // Declared last, destroyed first: the verifier's thread is joined before the window goes.
     std::unique_ptr<PaintVerifier> pVerifier;

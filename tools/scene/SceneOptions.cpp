@@ -47,6 +47,14 @@ bool ApplyOption(const std::wstring& option, const std::wstring& value, SceneOpt
     if (option == L"--parent") {
         return ParseProcessId(value, &pOptions->parentPid);
     }
+    if (option == L"--animate") {
+        int64_t ms = 0;
+        if (!toolargs::ParseInRange(value, 1, 60000, &ms)) {
+            return false;
+        }
+        pOptions->animateMs = static_cast<uint32_t>(ms);
+        return true;
+    }
     if (option == L"--pointer") {
         pOptions->hasPointer = ParsePoint(value, &pOptions->pointerX, &pOptions->pointerY);
         return pOptions->hasPointer;
@@ -63,7 +71,8 @@ bool ApplyOption(const std::wstring& option, const std::wstring& value, SceneOpt
 bool ParseSceneArguments(const std::vector<std::wstring>& args, SceneOptions* pOptions, std::wstring* pError)
 {
     const std::set<std::wstring> known = {L"--pattern",    L"--parent",     L"--ready-event",
-                                          L"--next-event", L"--quit-event", L"--pointer"};
+                                          L"--next-event", L"--quit-event", L"--pointer",
+                                          L"--animate"};
     std::set<std::wstring> seen;
     return toolargs::ParseOptionPairs(
         args, known, [pOptions](const std::wstring& option, const std::wstring& value) {
@@ -74,7 +83,7 @@ bool ParseSceneArguments(const std::vector<std::wstring>& args, SceneOptions* pO
 const wchar_t* SceneUsage()
 {
     return L"usage: ZYRScene [--pattern coords|smooth] [--ready-event NAME] [--next-event NAME]\n"
-           L"                [--quit-event NAME] [--parent PID] [--pointer X,Y]\n";
+           L"                [--quit-event NAME] [--parent PID] [--pointer X,Y] [--animate MS]\n";
 }
 
 }  // namespace scene

@@ -1,6 +1,6 @@
 // ZYRScene.exe's command line (no windows.h: the parser is plain text handling).
 //   ZYRScene [--pattern coords|smooth] [--ready-event NAME] [--next-event NAME] [--quit-event NAME]
-//            [--parent PID] [--pointer X,Y]
+//            [--parent PID] [--pointer X,Y] [--animate MS]
 #pragma once
 
 #include "ScenePattern.h"
@@ -22,6 +22,9 @@ struct SceneOptions {
     bool hasPointer = false;
     int32_t pointerX = 0;
     int32_t pointerY = 0;
+    // --animate MS: once the first paint is confirmed, the next generation is shown every MS
+    // milliseconds without confirmation (a screen that changes all over, for frame-rate runs).
+    uint32_t animateMs = 0;
 };
 
 // Parses the arguments after the program name; false with *pError saying why (the options then
