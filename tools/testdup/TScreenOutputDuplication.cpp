@@ -1,5 +1,7 @@
 #include "TScreenOutputDuplication.h"
 
+#include "log/Log.h"
+
 #include <d3dcommon.h>
 
 #include <utility>
@@ -123,6 +125,16 @@ HRESULT TScreenOutputDuplication::CreateResources()
                                       kScreenDuplicationMarker);
     }
     return hr;
+}
+
+TScreenOutputDuplication::~TScreenOutputDuplication()
+{
+    const double dGrabs = counters.ui32Grabs != 0 ? counters.ui32Grabs : 1.0;
+    const double dFrames = counters.ui32Frames != 0 ? counters.ui32Frames : 1.0;
+    LogInfo("TScreenOutputDuplication %u grabs, %u frames (%u copied whole); per grab %.3f ms BitBlt, "
+            "%.3f ms compare; per frame %.3f ms upload",
+            counters.ui32Grabs, counters.ui32Frames, counters.ui32WholeCopies, counters.dGrabMs / dGrabs,
+            counters.dCompareMs / dGrabs, counters.dUploadMs / dFrames);
 }
 
 HRESULT TScreenOutputDuplication::ProduceFrame(UINT timeoutMs, TFrameOut* pFrame)
