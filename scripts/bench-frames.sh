@@ -5,10 +5,18 @@
 #       row copy, for about 10 s;
 #   (b) the capturer as the host sees it: ZYRRefHost --method 1 --frames 600 --pipeline, the frames
 #       per second it receives at 1:1, and the capturer's CPU time per frame;
-#   (c) a peer: ffmpeg's gdigrab (scripts/fetch-ffmpeg.sh), 120 frames.
-# Prints the three rates, the ratios (b)/(a) and (b)/(c), and a last machine-readable line
+#   (c) a peer: ffmpeg's gdigrab (scripts/fetch-ffmpeg.sh), 120 frames;
+#   (d) desktop duplication (method 0) beside GDI (method 1) over a screen that changes every
+#       33 ms (ZYRScene --animate 33): the reference host, pipelined, 300 frames, alternating the
+#       two methods for ZYR_BENCH_ROUNDS rounds (default 3), median frames per second of each.
+#       Wine has no desktop duplication: method 0 runs in the test variant
+#       ZYRFullscreenCapturerTestDup.exe, whose stand-in grabs the screen with GDI (its cost per
+#       grab is printed from its log line).
+# Prints the rates, the ratios (b)/(a), (b)/(c) and (d) method 0 / method 1, and a last
+# machine-readable line
 #   bench_frames blit_loop_fps=<x> capturer_fps=<x|n/a> ffmpeg_fps=<x|n/a> capturer_vs_limit=<x|n/a>
 #                capturer_vs_ffmpeg=<x|n/a> capturer_cpu_ms_per_frame=<x|n/a> capturer_ms_outside_blt=<x|n/a>
+#                animated_gdi_fps=<x|n/a> animated_dup_fps=<x|n/a> dup_vs_gdi=<x|n/a>
 # Exit code: 0 when (a) was measured, non-zero otherwise. A missing (b) or (c) is reported, not fatal.
 #   usage: scripts/bench-frames.sh
 set -euo pipefail
@@ -23,7 +31,8 @@ bin="$ZYR_BUILD_DIR/w64-bench-frames"
 cmake -S . -B "$bin" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=Release -DZYR_BUILD_TESTS=OFF \
   -DZYR_BUILD_WINEPREFIX="$ZYR_BUILD_DIR/wineprefix-build" >/dev/null
-ninja -C "$bin" ZYRScene ZYRSceneCtl ZYRBlitLoopBench ZYRRefHost ZYRFullscreenCapturer fullscreenoverlay ZYRLogServer
+ninja -C "$bin" ZYRScene ZYRSceneCtl ZYRBlitLoopBench ZYRRefHost ZYRFullscreenCapturer \
+  ZYRFullscreenCapturerTestDup fullscreenoverlay ZYRLogServer
 
 # shellcheck source=wine-env.sh
 . scripts/wine-env.sh
@@ -48,13 +57,17 @@ stop_scene() {
 }
 trap 'stop_scene; zyr_wine_cleanup' EXIT
 
-wine "$scene_exe" --pattern smooth --ready-event "$names-ready" --quit-event "$names-quit" &
-scene_pid=$!
-# The first window of a fresh Wine session waits for the desktop process: a generous bound.
-if ! wine "$ctl_exe" wait "$names-ready" 120000; then
-  echo "bench-frames: the scene did not show its pattern" >&2
-  exit 1
-fi
+# Shows the smooth pattern (extra arguments go to the scene) and waits for its first paint.
+start_scene() {
+  wine "$scene_exe" --pattern smooth --ready-event "$names-ready" --quit-event "$names-quit" "$@" &
+  scene_pid=$!
+  # The first window of a fresh Wine session waits for the desktop process: a generous bound.
+  if ! wine "$ctl_exe" wait "$names-ready" 120000; then
+    echo "bench-frames: the scene did not show its pattern" >&2
+    exit 1
+  fi
+}
+start_scene
 
 # The value of key=<value> in a line of text ("" when absent).
 field() { sed -n "s/.*[[:space:]]$1=\([^[:space:]]*\).*/\1/p" | tail -1; }
@@ -119,16 +132,57 @@ if [ -z "$ffmpeg_fps" ]; then
   echo "$ffmpeg_out" | tail -5
 fi
 
+echo "== (d) method 0 (test variant) beside method 1 (GDI), screen changing every 33 ms, pipelined, 300 frames"
+stop_scene
+start_scene --animate 33
+rounds="${ZYR_BENCH_ROUNDS:-3}"
+duplog="$ZYR_BUILD_DIR/bench-frames-dup.log"
+: >"$duplog"
+gdi_rates=""
+dup_rates=""
+# Frames per second of one pipelined run of `exe` with `method` ("" when the host printed no stats).
+animated_run() {
+  local exe=$1 method=$2 out line
+  : >"$duplog.part"
+  wine "$bin/tools/logserver/ZYRLogServer.exe" --prefix "$(winpath "$bin/src/")" --name zyr --level 0 \
+    --ready-event "$names-log-ready" --quit-event "$names-log-quit" --out "$(winpath "$duplog.part")" &
+  local log_pid=$!
+  out=$(wine "$bin/tools/refhost/ZYRRefHost.exe" --capturer "$(winpath "$bin/src/$exe")" \
+    --wait-event "$names-log-ready" --method "$method" --frames 300 --pipeline 2>&1 || true)
+  wine "$ctl_exe" set "$names-log-quit" >/dev/null 2>&1 || true
+  wait "$log_pid" 2>/dev/null || true
+  cat "$duplog.part" >>"$duplog" 2>/dev/null || true
+  line=$(echo "$out" | grep '^stats ' | tail -1 || true)
+  echo "method $method: ${line:-no stats line}" >&2
+  echo " $line" | field fps
+}
+for round in $(seq 1 "$rounds"); do
+  echo "round $round"
+  gdi_rates="$gdi_rates $(animated_run ZYRFullscreenCapturer.exe 1)"
+  dup_rates="$dup_rates $(animated_run ZYRFullscreenCapturerTestDup.exe 0)"
+done
+median() { echo "$@" | tr ' ' '\n' | grep -v '^$' | sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print ""; else if (NR % 2) print v[(NR + 1) / 2]; else printf "%.2f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+animated_gdi=$(median $gdi_rates)
+animated_dup=$(median $dup_rates)
+echo "method 1 rates:$gdi_rates; method 0 rates:$dup_rates"
+grep 'TScreenOutputDuplication [0-9]* grabs' "$duplog" | tail -1 || true
+
 stop_scene
 
 or_na() { if [ -n "$1" ]; then echo "$1"; else echo "n/a"; fi; }
-echo "== results (GDI, 1920x1080, Wine)"
+echo "== results (1920x1080, Wine)"
 echo "platform limit (blit loop):        $blit_fps frames/s"
 echo "capturer via the reference host:   $(or_na "$capturer_fps") frames/s, $(or_na "$capturer_cpu") ms CPU per frame"
 echo "capturer per frame outside BitBlt:  $(or_na "$outside_blt") ms (request to ready flag minus the transfer; the 1 ms sleep excluded)"
 echo "ffmpeg gdigrab:                    $(or_na "$ffmpeg_fps") frames/s"
 echo "capturer / platform limit:         $(ratio "$capturer_fps" "$blit_fps")"
 echo "capturer / ffmpeg:                 $(ratio "$capturer_fps" "$ffmpeg_fps")"
+echo "screen changing every 33 ms, median of $rounds rounds:"
+echo "  method 1 (GDI):                  $(or_na "$animated_gdi") frames/s"
+echo "  method 0 (test variant):         $(or_na "$animated_dup") frames/s"
+echo "  method 0 / method 1:             $(ratio "$animated_dup" "$animated_gdi")"
 echo "bench_frames blit_loop_fps=$blit_fps capturer_fps=$(or_na "$capturer_fps") ffmpeg_fps=$(or_na "$ffmpeg_fps")" \
   "capturer_vs_limit=$(ratio "$capturer_fps" "$blit_fps") capturer_vs_ffmpeg=$(ratio "$capturer_fps" "$ffmpeg_fps")" \
-  "capturer_cpu_ms_per_frame=$(or_na "$capturer_cpu") capturer_ms_outside_blt=$(or_na "$outside_blt")"
+  "capturer_cpu_ms_per_frame=$(or_na "$capturer_cpu") capturer_ms_outside_blt=$(or_na "$outside_blt")" \
+  "animated_gdi_fps=$(or_na "$animated_gdi") animated_dup_fps=$(or_na "$animated_dup")" \
+  "dup_vs_gdi=$(ratio "$animated_dup" "$animated_gdi")"
