@@ -26,6 +26,28 @@ TRefHostOptions DuplicationOptions()
     return ::testing::AssertionFailure() << mismatches << " pixels differ:" << first;
 }
 
+::testing::AssertionResult IsSmoothScaled(const TFramePicture& picture, uint32_t barRows)
+{
+    const uint32_t rows = picture.ui32Height - 2 * barRows;
+    std::string first;
+    const size_t mismatches = scenetest::CountMismatches(
+        picture.ui32Width, rows, scene::Pattern::Smooth, 0, kScreenW, kScreenH, scene::kSmoothScaledTolerance,
+        [&](uint32_t x, uint32_t y) { return picture.vecPixels[size_t{barRows + y} * picture.ui32Width + x]; }, &first);
+    if (mismatches != 0) {
+        return ::testing::AssertionFailure() << mismatches << " pixels differ:" << first;
+    }
+    for (uint32_t bar = 0; bar < barRows; ++bar) {
+        for (const uint32_t y : {bar, picture.ui32Height - 1 - bar}) {
+            for (const uint32_t x : {0u, picture.ui32Width / 2, picture.ui32Width - 1}) {
+                if ((picture.vecPixels[size_t{y} * picture.ui32Width + x] & scene::kPatternColourMask) != 0) {
+                    return ::testing::AssertionFailure() << "bar pixel (" << x << ", " << y << ") is not black";
+                }
+            }
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
 std::unique_ptr<scenetest::SceneRun> Frames::pScene;
 uint32_t Frames::ui32Generation = 0;
 

@@ -21,6 +21,10 @@ TRefHostOptions DuplicationOptions();
 // Every picture pixel (x, y) is the coords pattern at (left + x, top + y).
 ::testing::AssertionResult IsExact(const TFramePicture& picture, int left, int top, uint32_t generation);
 
+// The picture is the whole screen's smooth pattern scaled between `barRows` black rows above and
+// below (within the pattern's scaling tolerance).
+::testing::AssertionResult IsSmoothScaled(const TFramePicture& picture, uint32_t barRows);
+
 class Frames : public EndToEnd {
 protected:
     static void SetUpTestSuite() { SetUpWithScene(scene::Pattern::Coords); }
