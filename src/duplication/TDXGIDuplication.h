@@ -131,6 +131,18 @@ public:
 
     // Overlays (webcam background 0, webcam 1) of a surface set.
     bool DoesOverlayExist(uint32_t surfaceId, uint32_t overlayId);
+    // Makes (or remakes) overlay `overlayId` of set `surfaceId`: a width x height dynamic BGRA
+    // texture drawn into rcDestination with the pixel shader of resource `pixelShaderResourceId`,
+    // the custom data (if any) as constant buffer slot 0, and alpha blending if asked. A failing
+    // step logs its error line and leaves no overlay of that ID. No set: nothing happens.
+    // `reserved` is not read.
+    void CreateOverlay(uint32_t surfaceId, uint32_t overlayId, uint32_t width, uint32_t height, int32_t reserved,
+                       int32_t pixelShaderResourceId, RECT rcDestination, const void* pCustomShaderData,
+                       uint32_t ui32CustomShaderDataSize, bool bUseBlending);
+    // Uploads a width x height BGRA picture, rows `stride` bytes apart, into the overlay's texture;
+    // a size other than the overlay's is refused with an error line and the old pixels stay.
+    void UpdateOverlayData(uint32_t surfaceId, uint32_t overlayId, const uint8_t* pPixels, int32_t width,
+                           int32_t height, int32_t stride);
 
     // The module's "SHADER" resource `id`, or null (with an error line); the bytes live as long as
     // the module.
