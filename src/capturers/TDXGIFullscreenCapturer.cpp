@@ -274,27 +274,42 @@ void TDXGIFullscreenCapturer::CopyToDestination(const TAreaView& destination, bo
     pDXGIDuplication->UnmapSurface(id);
 }
 
-void TDXGIFullscreenCapturer::ForwardOverlay(const char* pszName, uint32_t ui32OverlayId)
+// An overlay is made once per engine and surface set; afterwards each call only uploads the
+// pixels. A new engine (after a loss) or a new surface set has none, and the next call makes it.
+void TDXGIFullscreenCapturer::ForwardOverlay(const char* pszName, const TOverlayRequest& request)
 {
     LogVerbose("%s", pszName);
-    // The engine draws the overlays it holds; it makes none yet, so the webcam pictures are not
-    // composited and nothing is uploaded.
-    if (pDXGIDuplication && pDXGIDuplication->DoesOverlayExist(SurfaceId(), ui32OverlayId)) {
-        LogError("%s overlay %d exists but cannot be updated", pszName, static_cast<int>(ui32OverlayId));
+    if (pDXGIDuplication) {
+        const uint32_t id = SurfaceId();
+        if (!pDXGIDuplication->DoesOverlayExist(id, request.ui32OverlayId)) {
+            const RECT rcDestination{request.destination.left, request.destination.top, request.destination.right,
+                                     request.destination.bottom};
+            pDXGIDuplication->CreateOverlay(id, request.ui32OverlayId, static_cast<uint32_t>(request.iWidth),
+                                            static_cast<uint32_t>(request.iHeight), 0, request.iPixelShaderResourceId,
+                                            rcDestination, request.pShaderData, request.ui32ShaderDataSize,
+                                            request.bUseBlending);
+        }
+        if (pDXGIDuplication->DoesOverlayExist(id, request.ui32OverlayId)) {
+            pDXGIDuplication->UpdateOverlayData(id, request.ui32OverlayId, request.pImage, request.iWidth,
+                                                request.iHeight, static_cast<int32_t>(request.ui32Stride));
+        }
     }
     LogVerbose("%s exit", pszName);
 }
 
-void TDXGIFullscreenCapturer::UpdateWebCam(const uint8_t* /*pImage*/, int32_t /*iWidth*/, int32_t /*iHeight*/,
-                                           uint32_t /*ui32Stride*/, THooksRect /*destination*/,
-                                           const void* /*pShaderData*/, uint32_t /*ui32ShaderDataSize*/)
+void TDXGIFullscreenCapturer::UpdateWebCam(const uint8_t* pImage, int32_t iWidth, int32_t iHeight,
+                                           uint32_t ui32Stride, THooksRect destination, const void* pShaderData,
+                                           uint32_t ui32ShaderDataSize)
 {
-    ForwardOverlay("TDXGIFullscreenCapturer::UpdateWebCam", kWebCamOverlayId);
+    ForwardOverlay("TDXGIFullscreenCapturer::UpdateWebCam",
+                   TOverlayRequest{kWebCamOverlayId, kWebCamPixelShaderResourceId, pImage, iWidth, iHeight, ui32Stride,
+                                   destination, pShaderData, ui32ShaderDataSize, true});
 }
 
-void TDXGIFullscreenCapturer::UpdateWebCamBackground(const uint8_t* /*pImage*/, int32_t /*iWidth*/,
-                                                     int32_t /*iHeight*/, uint32_t /*ui32Stride*/,
-                                                     THooksRect /*destination*/)
+void TDXGIFullscreenCapturer::UpdateWebCamBackground(const uint8_t* pImage, int32_t iWidth, int32_t iHeight,
+                                                     uint32_t ui32Stride, THooksRect destination)
 {
-    ForwardOverlay("TDXGIFullscreenCapturer::UpdateWebCamBackground", kWebCamBackgroundOverlayId);
+    ForwardOverlay("TDXGIFullscreenCapturer::UpdateWebCamBackground",
+                   TOverlayRequest{kWebCamBackgroundOverlayId, kPixelShaderResourceId, pImage, iWidth, iHeight,
+                                   ui32Stride, destination, nullptr, 0, false});
 }

@@ -53,6 +53,8 @@ public:
     // and no overlays are drawn, surface set 0 (made by the next frame) otherwise.
     void SetCaptureParameters(int32_t iWidth, int32_t iHeight, THooksRect source, bool bKeepProportionOfSource,
                               bool bDrawOverlays) override;
+    // The webcam (overlay 1: shader 132, the 16 bytes of shader data, blending) and its chroma-key
+    // background (overlay 0: shader 130, no data, no blending) on the current surface set.
     void UpdateWebCam(const uint8_t* pImage, int32_t iWidth, int32_t iHeight, uint32_t ui32Stride,
                       THooksRect destination, const void* pShaderData, uint32_t ui32ShaderDataSize) override;
     void UpdateWebCamBackground(const uint8_t* pImage, int32_t iWidth, int32_t iHeight, uint32_t ui32Stride,
@@ -70,6 +72,18 @@ public:
 
 private:
     enum class TAcquired { NewFrame, PreviousImage, None };
+    // One overlay's picture and, for its creation, its shader, rectangle and blending.
+    struct TOverlayRequest {
+        uint32_t ui32OverlayId;
+        int32_t iPixelShaderResourceId;
+        const uint8_t* pImage;
+        int32_t iWidth, iHeight;
+        uint32_t ui32Stride;
+        THooksRect destination;
+        const void* pShaderData;
+        uint32_t ui32ShaderDataSize;
+        bool bUseBlending;
+    };
 
     // Makes an engine when the last one was lost and attempts are left; false: no frame this time.
     bool EnsureEngine();
@@ -79,7 +93,8 @@ private:
     bool EnsureTempSurface();
     void OnAccessLost();
     void CopyToDestination(const TAreaView& destination, bool bDontMirrorFrames);
-    void ForwardOverlay(const char* pszName, uint32_t ui32OverlayId);
+    // Makes the overlay on the current surface set when it has none, then uploads the picture.
+    void ForwardOverlay(const char* pszName, const TOverlayRequest& request);
     uint32_t SurfaceId() const { return static_cast<uint32_t>(iTempSurfaceId); }
 
     int32_t iLastFrameResult = drOk;

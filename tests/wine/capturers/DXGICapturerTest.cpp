@@ -1,7 +1,8 @@
 // The DXGI capturer on Wine's Direct3D 11, over the fake duplication (Wine has none of its own):
 // the surface choice and pixels of each path in both row orders, the frame wait with the previous
 // image as fall-back, the engine's rebuild after access loss and its limit, engine errors, the
-// display fall-back, and frames whose destination is taller or narrower than the surface.
+// display fall-back, frames whose destination is taller or narrower than the surface, and the webcam
+// overlays.
 #include "FakeOutputDuplication.h"
 #include "ProcessLogServer.h"
 #include "capturers/TDXGIFullscreenCapturer.h"
@@ -64,6 +65,18 @@ struct FrameBuffer {
     TAreaView area;
 };
 
+// Every channel within ±tolerance (1: linear filtering at texel centres).
+bool Near(uint32_t got, uint32_t want, int tolerance = 1)
+{
+    for (int shift = 0; shift < 32; shift += 8) {
+        const int diff = static_cast<int>((got >> shift) & 0xFF) - static_cast<int>((want >> shift) & 0xFF);
+        if (diff > tolerance || diff < -tolerance) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Picture row y of `rows` lies at memory row y (top-down) or rows - 1 - y (bottom-up); every pixel
 // is the pattern at (left + x, top + y) within ±tolerance per channel.
 ::testing::AssertionResult ShowsDesktop(const FrameBuffer& frame, uint32_t width, uint32_t rows, bool bTopDown,
@@ -73,12 +86,9 @@ struct FrameBuffer {
         for (uint32_t x = 0; x < width; ++x) {
             const uint32_t got = frame.Pixel(x, bTopDown ? y : rows - 1 - y);
             const uint32_t want = Pattern(left + static_cast<int>(x), top + static_cast<int>(y), generation);
-            for (int shift = 0; shift < 32; shift += 8) {
-                const int diff = static_cast<int>((got >> shift) & 0xFF) - static_cast<int>((want >> shift) & 0xFF);
-                if (diff > tolerance || diff < -tolerance) {
-                    return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") is " << std::hex << got
-                                                         << ", expected " << want;
-                }
+            if (!Near(got, want, tolerance)) {
+                return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") is " << std::hex << got
+                                                     << ", expected " << want;
             }
         }
     }
@@ -211,6 +221,72 @@ TEST_F(DXGICapturer, AccessLossDropsTheEngineLeavesTheSlotAndTheNextFrameRebuild
         EXPECT_TRUE(ShowsDesktop(next, kDesktopW, kDesktopH, true, 0, 0, 1));
         pCapturer.reset();
     }
+}
+
+// The webcam (opaque at a constant opacity of 1) over its background, both 64 x 32 at (100, 200):
+// made only once a frame has made the scaled surface, composited into the next frames, and made
+// again for the new engine after an access loss.
+TEST_F(DXGICapturer, WebCamOverlaysAreMadeOnTheScaledSurfaceAndCompositedIntoTheFrame)
+{
+    constexpr int kCamW = 64;
+    constexpr int kCamH = 32;
+    constexpr uint32_t kStride = kCamW * 4 + 16;
+    const THooksRect rect{100, 200, 100 + kCamW, 200 + kCamH};
+    auto camPixel = [](int x, int y) { return 0xFF000040u | static_cast<uint32_t>(x * 4) << 16 | static_cast<uint32_t>(y * 8) << 8; };
+    std::vector<uint8_t> webcam(size_t{kStride} * kCamH);
+    const std::vector<uint8_t> background(size_t{kStride} * kCamH, 0x7F);
+    for (int y = 0; y < kCamH; ++y) {
+        for (int x = 0; x < kCamW; ++x) {
+            const uint32_t value = camPixel(x, y);
+            std::memcpy(webcam.data() + size_t(y) * kStride + size_t(x) * 4, &value, 4);
+        }
+    }
+    const float shaderData[4] = {1.0f, static_cast<float>(kCamW), static_cast<float>(kCamH), 0.0f};
+    auto update = [&] {
+        pCapturer->UpdateWebCamBackground(background.data(), kCamW, kCamH, kStride, rect);
+        pCapturer->UpdateWebCam(webcam.data(), kCamW, kCamH, kStride, rect, shaderData, sizeof(shaderData));
+    };
+    auto overlays = [&] {
+        return static_cast<int>(pCapturer->Engine()->DoesOverlayExist(0, 0)) +
+               static_cast<int>(pCapturer->Engine()->DoesOverlayExist(0, 1));
+    };
+    auto composited = [&](const FrameBuffer& frame) {
+        for (const POINT at : {POINT{100, 200}, POINT{163, 231}, POINT{130, 215}}) {
+            EXPECT_TRUE(Near(frame.Pixel(static_cast<uint32_t>(at.x), static_cast<uint32_t>(at.y)),
+                             camPixel(at.x - 100, at.y - 200))) << at.x << ", " << at.y;
+        }
+        for (const POINT at : {POINT{99, 200}, POINT{164, 231}, POINT{100, 199}, POINT{100, 232}}) {
+            EXPECT_TRUE(Near(frame.Pixel(static_cast<uint32_t>(at.x), static_cast<uint32_t>(at.y)), Pattern(at.x, at.y, 1)))
+                << "outside the overlays " << at.x << ", " << at.y;
+        }
+    };
+    ASSERT_NO_FATAL_FAILURE(Start(kDesktopW, kDesktopH, THooksRect{}, true, true));
+    FrameBuffer frame(kDesktopW, kDesktopH, kDesktopW * 4);
+    update();
+    EXPECT_EQ(overlays(), 0) << "no scaled surface before the first frame";
+    factory.Push(WholeDesktopFrame(1));
+    Capture(frame);
+    update();
+    EXPECT_EQ(overlays(), 2);
+    factory.Push(WholeDesktopFrame(1));
+    Capture(frame);
+    composited(frame);
+
+    factory.Push(fakedup::AccessLost());
+    Capture(frame);
+    ASSERT_EQ(pCapturer->Engine(), nullptr);
+    factory.Push(WholeDesktopFrame(1));
+    Capture(frame);  // a new engine and its surface set, without overlays
+    ASSERT_NE(pCapturer->Engine(), nullptr);
+    EXPECT_EQ(overlays(), 0);
+    update();
+    EXPECT_EQ(overlays(), 2);
+    factory.Push(WholeDesktopFrame(1));
+    Capture(frame);
+    composited(frame);
+    pCapturer.reset();
+    EXPECT_TRUE(factory.Stats().vecRefusals.empty());
+    EXPECT_EQ(factory.OutstandingReferences(), 0u);
 }
 
 TEST_F(DXGICapturer, FiftyFailedRebuildsEndTheAttemptsForGood)
