@@ -52,6 +52,11 @@ TPixelView View(const scene::Dib32& grab)
 
 }  // namespace
 
+std::wstring AccessLostEventName(uint32_t ui32ProcessId)
+{
+    return L"ZYRTestDupAccessLost" + std::to_wstring(ui32ProcessId);
+}
+
 HRESULT TScreenOutputDuplication::DuplicateOutputHook(IDXGIOutput1* pOutput, IUnknown* pDevice,
                                                       IDXGIOutputDuplication** ppDuplication)
 {
@@ -114,6 +119,7 @@ HRESULT TScreenOutputDuplication::CreateResources()
     if (!screenDc || !grabs[0].Create(width, height) || !grabs[1].Create(width, height)) {
         return HRESULT_FROM_WIN32(::GetLastError());
     }
+    hAccessLost.Reset(::CreateEventW(nullptr, FALSE, FALSE, AccessLostEventName(::GetCurrentProcessId()).c_str()));
     const uint32_t most = MaxChangedRects(DesktopWidth(), DesktopHeight());
     vecChanged.resize(most);
     vecDirty.resize(most);
@@ -139,6 +145,9 @@ TScreenOutputDuplication::~TScreenOutputDuplication()
 
 HRESULT TScreenOutputDuplication::ProduceFrame(UINT timeoutMs, TFrameOut* pFrame)
 {
+    if (hAccessLost && ::WaitForSingleObject(hAccessLost.Get(), 0) == WAIT_OBJECT_0) {
+        return DXGI_ERROR_ACCESS_LOST;
+    }
     const ULONGLONG startMs = ::GetTickCount64();
     for (;;) {
         const uint32_t next = 1u - ui32Latest;

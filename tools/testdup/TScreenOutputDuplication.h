@@ -7,7 +7,9 @@
 // desktops have it). The first frame is the whole desktop, dirty. No
 // move rectangles. Nothing changed: DXGI_ERROR_WAIT_TIMEOUT (at once for a timeout of 0, otherwise
 // after grabbing until the timeout passed). A failed grab answers DXGI_ERROR_ACCESS_LOST, as a
-// real duplication does when the desktop goes away: the engine then builds a new one.
+// real duplication does when the desktop goes away: the engine then builds a new one. So does an
+// acquire after a test set the auto-reset event named AccessLostEventName(this process's id): that
+// is how whole-process tests make the capturer lose and rebuild its engine in the middle of a run.
 //
 // Costs under Wine at 1920x1080: the BitBlt is about 7 ms from a second thread (60-75 ms from a
 // process's main thread), so call it from the capture thread. Buffers and textures are made with
@@ -19,9 +21,11 @@
 #include "ChangedTiles.h"
 #include "GdiScreen.h"
 #include "TRuleOutputDuplication.h"
+#include "ipc/THandle.h"
 
 #include <wrl/client.h>
 
+#include <string>
 #include <vector>
 
 namespace testdup {
@@ -29,6 +33,10 @@ namespace testdup {
 // The texture debug name that marks this code in an executable: the shipped capturer must not
 // contain it (scripts/check-exe.sh).
 constexpr char kScreenDuplicationMarker[] = "ZYRTestDup screen-backed duplication";
+
+// "ZYRTestDupAccessLost<pid>": set it to make the next acquire of process `pid` answer
+// DXGI_ERROR_ACCESS_LOST.
+std::wstring AccessLostEventName(uint32_t ui32ProcessId);
 
 class TScreenOutputDuplication final : public TRuleOutputDuplication {
 public:
@@ -83,6 +91,7 @@ private:
     Microsoft::WRL::ComPtr<ID3D11Texture2D> pUploadTexture;  // staging, CPU write: mirrors the desktop
     Microsoft::WRL::ComPtr<ID3D11Texture2D> pFrameTexture;
     TCounters counters;
+    TKernelHandle hAccessLost;  // AccessLostEventName of this process; null when it could not be made
     double dTicksPerMs = 0;  // of the performance counter
 };
 
