@@ -189,6 +189,11 @@ private:
     bool CreateSurfaceViews(TTempSurface& set);
     void DrawFrameQuad(TTempSurface& set, uint32_t vx, uint32_t vy, uint32_t vw, uint32_t vh);
     void DrawOverlays(TTempSurface& set);
+    // CreateOverlay's steps; each failure logs its line and answers false.
+    bool BuildOverlay(TOverlay& overlay, int32_t pixelShaderResourceId, const void* pCustomShaderData,
+                      uint32_t ui32CustomShaderDataSize, bool bUseBlending);
+    bool CreateOverlayConstants(TOverlay& overlay, const void* pData, uint32_t ui32Size);
+    bool CreateOverlayBlendState(TOverlay& overlay);
 
     // Members in the specified declaration order: COM holders are released in reverse order.
     DXGI_MODE_ROTATION eRotation = DXGI_MODE_ROTATION_UNSPECIFIED;
