@@ -88,6 +88,16 @@ void FillHeader(TFrameBufferHeader& header, const TRefHostOptions& options)
     header.bSuppressOverlayCommand = options.bSuppressOverlayCommand ? 1 : 0;
     header.ui32CaptureMethod = options.ui32CaptureMethod;
     header.CaptureRegion = options.captureRegion;
+    header.WebCamVisibilityState = options.bWebCam ? 0 : 1;
+    header.webcamWidth = options.ui32WebCamWidth;
+    header.webcamHeight = options.ui32WebCamHeight;
+    header.dWebCamLeft = options.dWebCamLeft;
+    header.dWebCamTop = options.dWebCamTop;
+    header.dWebCamWidth = options.dWebCamWidth;
+    header.dWebCamHeight = options.dWebCamHeight;
+    header.WebCamImage.fShaderParam = options.fWebCamShaderParam;
+    header.UseChromaKeying = options.bChromaKeying ? 1 : 0;
+    header.bUseWebCamBackground = options.bChromaKeying ? 1 : 0;
     WriteHeaderWideString(header, ZYR_WIDE_FIELD(wszMonitorName), ToU16(options.wsMonitorName));
     WriteHeaderWideString(header, ZYR_WIDE_FIELD(wszCaptureFrameInstanceMutexName), ToU16(options.wsInstanceMutexName));
     WriteHeaderWideString(header, ZYR_WIDE_FIELD(wszCursorEventName), ToU16(options.wsCursorEventName));

@@ -72,6 +72,21 @@ struct TRefHostOptions {
     bool bCaptureEnabled = true;
     bool bDrawMouseCursor = false;
     bool bSuppressOverlayCommand = false;
+    // The webcam, composited by capture method 0: a ui32WebCamWidth x ui32WebCamHeight picture
+    // placed at the fractions of the frame below (default: 1/4 of the frame's width and height
+    // from its centre to the right and up, 480 x 270 at 1:1 of a 1920 x 1080 screen), display mode
+    // 0, with WebCamImage.fShaderParam = fWebCamShaderParam (the webcam shader's pixelAlpha.x).
+    // Chroma keying adds the background picture (and makes the capture thread use the soft-edge
+    // rule). Off: the webcam is hidden (WebCamVisibilityState 1), as before.
+    bool bWebCam = false;
+    uint32_t ui32WebCamWidth = 480;
+    uint32_t ui32WebCamHeight = 270;
+    double dWebCamLeft = 0.5;
+    double dWebCamTop = 0.25;
+    double dWebCamWidth = 0.25;
+    double dWebCamHeight = 0.25;
+    float fWebCamShaderParam = 0.5f;
+    bool bChromaKeying = false;
 
     void Omit(THostObject object) { ui32Omit |= 1u << static_cast<uint32_t>(object); }
     bool IsOmitted(THostObject object) const { return (ui32Omit >> static_cast<uint32_t>(object)) & 1u; }
@@ -136,6 +151,9 @@ public:
     // out. Owned by the host, valid while it lives.
     HANDLE CursorEvent() const { return hCursorEvent.Get(); }
     HANDLE CursorMutex() const { return hCursorMutex.Get(); }
+    // The overlay access mutexes by key (0 HUD, 1 webcam background, 2 webcam, 3 radial menu);
+    // null when left out or for another key.
+    HANDLE AccessMutex(uint32_t key) const { return key < 4 ? hAccessMutexes[key].Get() : nullptr; }
     // Starts that Wine's loader lost (ERROR_INTERNAL_ERROR) and StartCapturer repeated.
     uint32_t StartRetries() const { return ui32StartRetries; }
 
