@@ -176,6 +176,22 @@ TApplied ApplyFrameValue(const std::wstring& option, const std::wstring& value, 
     return TApplied::NotThisGroup;
 }
 
+// The options of the webcam pictures the host feeds.
+TApplied ApplyWebCamValue(const std::wstring& option, const std::wstring& value, TRefHostCommand* pCommand)
+{
+    if (option == L"--webcam") {
+        double dParameter = 0;
+        const bool bValid = ParseRate(value, &dParameter);
+        pCommand->options.bWebCam = true;
+        pCommand->options.fWebCamShaderParam = static_cast<float>(dParameter);
+        return Applied(bValid);
+    }
+    if (option == L"--webcam-fps") {
+        return Applied(ParseRate(value, &pCommand->dWebCamFramesPerSecond));
+    }
+    return TApplied::NotThisGroup;
+}
+
 // The options of the cursor block the host publishes.
 TApplied ApplyCursorValue(const std::wstring& option, const std::wstring& value, TRefHostCommand* pCommand)
 {
@@ -205,6 +221,8 @@ bool ApplyFlag(const std::wstring& option, TRefHostCommand* pCommand)
         options.bDontMirrorFrames = true;
     } else if (option == L"--cursor") {
         options.bDrawMouseCursor = true;
+    } else if (option == L"--chroma-key") {
+        options.bChromaKeying = true;
     } else if (option == L"--suppress-overlay-command") {
         options.bSuppressOverlayCommand = true;
     } else if (option == L"--uninstall-presignalled") {
@@ -234,6 +252,8 @@ bool CheckCombination(TRefHostCommand* pCommand, std::wstring* pError)
         *pError = L"--single-frame and --pipeline exclude each other";
     } else if (pCommand->bCursorHotspotGiven && !pCommand->bPublishCursor) {
         *pError = L"--cursor-hotspot needs --cursor-picture";
+    } else if ((pCommand->options.bChromaKeying || pCommand->dWebCamFramesPerSecond > 0) && !pCommand->options.bWebCam) {
+        *pError = L"--chroma-key and --webcam-fps need --webcam";
     } else if (bFrameOption && pCommand->ui32Frames == 0) {
         *pError = L"--fps, --pipeline, --png-dir, --raw and --y4m need --frames or --single-frame";
     } else {
@@ -270,6 +290,9 @@ TRefHostParseResult ParseRefHostArguments(const std::vector<std::wstring>& args,
         }
         if (applied == TApplied::NotThisGroup) {
             applied = ApplyCursorValue(option, value, pCommand);
+        }
+        if (applied == TApplied::NotThisGroup) {
+            applied = ApplyWebCamValue(option, value, pCommand);
         }
         if (applied == TApplied::NotThisGroup) {
             *pError = L"unknown option '" + option + L"'";
@@ -330,6 +353,12 @@ const char* RefHostUsage()
            "                           cursor's handle, position and flags with a synthetic picture\n"
            "                           (none: handle 0, no bitmaps), on each cursor event and layout\n"
            "  --cursor-hotspot X,Y     hot spot published with the picture (default 0,0)\n"
+           "  --webcam <M>             feed a webcam picture (480 x 270 at (0.5, 0.25) of the frame,\n"
+           "                           WebCamPictures.h) with shader parameter M: <= 1 constant\n"
+           "                           opacity, 10-11 scaled alpha, 12-13 soft edge, else its alpha;\n"
+           "                           composited by capture method 0\n"
+           "  --chroma-key             with --webcam: chroma keying and a background picture\n"
+           "  --webcam-fps <R>         rewrite the pictures R times a second (default 0: once)\n"
            "  --suppress-overlay-command  no start command to the overlay program\n"
            "  --instance-mutex <name>  capture-frame-instance mutex name\n"
            "  --uninstall-presignalled create the uninstall event signalled\n"

@@ -37,6 +37,9 @@ struct TRefHostCommand {
     bool bPublishCursor = false;
     bool bCursorHotspotGiven = false;  // --cursor-hotspot needs --cursor-picture
     TCursorPublisherOptions cursorOptions;
+    // --webcam M (options.bWebCam, the shader parameter M), --chroma-key, --webcam-fps R: the host
+    // feeds the webcam (TWebCamProducer) from the creation of its objects to the end.
+    double dWebCamFramesPerSecond = 0;
 };
 
 enum class TRefHostParseResult { Run, Help, Bad };

@@ -1,6 +1,7 @@
 #include "RefHostSession.h"
 
 #include "RefHostFrames.h"
+#include "TWebCamProducer.h"
 
 #include <optional>
 
@@ -149,6 +150,13 @@ TRefHostSessionResult RunRefHostSession(const TRefHostCommand& command, TRefHost
         }
     }
     const TCursorPublisher* pCursorPublisher = cursorPublisher ? &*cursorPublisher : nullptr;
+    std::optional<TWebCamProducer> webcamProducer;
+    if (command.options.bWebCam) {
+        webcamProducer.emplace(host, command.dWebCamFramesPerSecond);
+        if (!webcamProducer->Start()) {
+            return Failure(err, L"the webcam pictures cannot be fed (no frame buffer section)");
+        }
+    }
     if (!host.StartCapturer(command.wsCapturerPath, 0, command.bArgsOverride ? &command.wsArgs : nullptr, &error)) {
         return Failure(err, error);
     }
