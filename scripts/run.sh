@@ -10,6 +10,8 @@
 # duplication, so this runs the capturer's test variant, ZYRFullscreenCapturerTestDup.exe: the same
 # program whose one DuplicateOutput call is answered by a stand-in that grabs the screen with GDI and
 # reports what changed as dirty rectangles. Everything after that call is the real method-0 path.
+# ZYR_WEBCAM=M (implies ZYR_METHOD=0) also has the host feed a webcam test picture, composited by the
+# capturer on the GPU with the webcam shader's parameter M (e.g. 0.5: half opacity; 12: soft edge).
 # Frames: build/run/frames/frame_NNNN.png; the capturer's log: build/run/capturer.log.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,6 +19,11 @@ cd "$root"
 export ZYR_BUILD_DIR="${ZYR_BUILD_DIR:-$root/build}"
 frames="${ZYR_FRAMES:-30}"
 method="${ZYR_METHOD:-1}"
+webcam=()
+if [ -n "${ZYR_WEBCAM:-}" ]; then
+  method=0
+  webcam=(--webcam "$ZYR_WEBCAM")
+fi
 case "$method" in
   1) capturer=ZYRFullscreenCapturer ;;
   0) capturer=ZYRFullscreenCapturerTestDup ;;
@@ -68,7 +75,7 @@ server_pid=$!
 
 set +e
 wine "$bin/tools/refhost/ZYRRefHost.exe" --capturer "$(winpath "$bin/src/$capturer.exe")" \
-  --wait-event "$names-log-ready" --method "$method" --cursor-picture colour --frames "$frames" --png-dir "$(winpath "$out/frames")" "$@"
+  --wait-event "$names-log-ready" --method "$method" "${webcam[@]}" --cursor-picture colour --frames "$frames" --png-dir "$(winpath "$out/frames")" "$@"
 host_status=$?
 set -e
 count=$(find "$out/frames" -name 'frame_*.png' 2>/dev/null | wc -l)
