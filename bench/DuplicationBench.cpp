@@ -163,8 +163,52 @@ void BM_Capturer_Frame(benchmark::State& state)
     }
 }
 
+// A 1280 x 720 frame scaled on the GPU with and without the two webcam overlays (range(0) = 1):
+// a 640 x 360 background (shader 130) and webcam (shader 132, half opacity, blended) uploaded from
+// system memory and drawn every frame, as the capture thread does.
+void BM_Capturer_WebCam720(benchmark::State& state)
+{
+    const TScopedDuplicateOutput hook(&DuplicateFixedFrames);
+    const bool bOverlays = state.range(0) != 0;
+    TDXGIFullscreenCapturer capturer(::GetModuleHandleW(nullptr));
+    if (!capturer.Initialize(L"\\\\.\\DISPLAY1")) {
+        state.SkipWithError("no engine");
+        return;
+    }
+    capturer.SetCaptureParameters(1280, 720, THooksRect{}, true, true);
+    TFrameSlot slot(1280, 720);
+    TFrameSlot webcam(640, 360);
+    TFrameSlot background(640, 360);
+    std::memset(webcam.bytes.data(), 0x80, webcam.bytes.size());
+    const THooksRect rect{600, 320, 1240, 680};
+    const float shaderData[4] = {0.5f, 640.0f, 360.0f, 0.0f};
+    auto frame = [&] {
+        if (bOverlays) {
+            capturer.UpdateWebCamBackground(background.bytes.data(), 640, 360, background.area.ui32Stride, rect);
+            capturer.UpdateWebCam(webcam.bytes.data(), 640, 360, webcam.area.ui32Stride, rect, shaderData,
+                                  sizeof(shaderData));
+        }
+        capturer.GetScreenImage(slot.area, false, nullptr);
+    };
+    for (int i = 0; i < 3; ++i) {  // the surface set and the overlays made: the steady state
+        frame();
+    }
+    if (bOverlays && !(capturer.Engine()->DoesOverlayExist(0, 0) && capturer.Engine()->DoesOverlayExist(0, 1))) {
+        state.SkipWithError("the overlays were not made");
+        return;
+    }
+    const uint64_t ui64AllocationsBefore = AllocationCount();
+    for (auto _ : state) {
+        frame();
+        benchmark::DoNotOptimize(slot.bytes.data());
+    }
+    state.counters["allocs_per_frame"] = benchmark::Counter(
+        static_cast<double>(AllocationCount() - ui64AllocationsBefore) / static_cast<double>(state.iterations()));
+}
+
 BENCHMARK(BM_Baseline_CopyMapRows)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Capturer_Frame)->Args({1920, 1080})->Args({1280, 720})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Capturer_WebCam720)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
