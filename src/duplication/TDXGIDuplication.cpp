@@ -3,6 +3,8 @@
 // TDXGIDuplicationSurfaces.cpp, shader loading in TDXGIDuplicationShaders.cpp.
 #include "duplication/TDXGIDuplication.h"
 
+#include "duplication/D3D11Helpers.h"
+
 #include "duplication/DuplicateOutputSeam.h"
 #include "duplication/DuplicationGeometry.h"
 #include "log/Log.h"
@@ -11,6 +13,8 @@
 
 namespace {
 
+using d3dhelp::Hex;
+
 constexpr const char kConstructorName[] = "TDXGIDuplication::TDXGIDuplication";
 constexpr const char kEnumerateName[] = "TDXGIDuplication::EnumerateDisplayAdapters";
 
@@ -18,12 +22,6 @@ constexpr const char kEnumerateName[] = "TDXGIDuplication::EnumerateDisplayAdapt
 constexpr D3D_FEATURE_LEVEL kFeatureLevels[] = {D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_1,
                                                 D3D_FEATURE_LEVEL_10_0, D3D_FEATURE_LEVEL_9_1};
 static_assert(D3D11_SDK_VERSION == 7);
-
-// HRESULTs are logged in hexadecimal as their 32 bits.
-unsigned Hex(HRESULT hr)
-{
-    return static_cast<unsigned>(hr);
-}
 
 // Creation flags 0: no debug layer and no BGRA-support flag. Shared by the engine and the probe,
 // which must create the device with exactly the same arguments.

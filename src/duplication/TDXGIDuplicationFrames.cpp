@@ -5,6 +5,8 @@
 // call fails; the replay never logs per rectangle.
 #include "duplication/TDXGIDuplication.h"
 
+#include "duplication/D3D11Helpers.h"
+
 #include "duplication/DuplicationGeometry.h"
 #include "log/Log.h"
 
@@ -12,12 +14,9 @@
 
 namespace {
 
-constexpr const char kGetFrameName[] = "TDXGIDuplication::GetFrame";
+using d3dhelp::Hex;
 
-unsigned Hex(HRESULT hr)
-{
-    return static_cast<unsigned>(hr);
-}
+constexpr const char kGetFrameName[] = "TDXGIDuplication::GetFrame";
 
 // The rectangle as a copy box. Coordinates are used as the platform reported them: a negative one
 // becomes a huge unsigned value, and the device decides what such a box does (the engine does not

@@ -2,6 +2,8 @@
 // blend state) and the per-frame upload of their pixels.
 #include "duplication/TDXGIDuplication.h"
 
+#include "duplication/D3D11Helpers.h"
+
 #include "log/Log.h"
 
 #include <algorithm>
@@ -9,28 +11,9 @@
 
 namespace {
 
+using d3dhelp::Hex;
+
 constexpr int32_t kOverlayVertexShaderResourceId = 129;  // IDR_SHADER_Vertex11
-
-// HRESULTs are logged in hexadecimal as their 32 bits.
-unsigned Hex(HRESULT hr)
-{
-    return static_cast<unsigned>(hr);
-}
-
-D3D11_TEXTURE2D_DESC OverlayTextureDesc(uint32_t width, uint32_t height)
-{
-    D3D11_TEXTURE2D_DESC desc = {};
-    desc.Width = width;
-    desc.Height = height;
-    desc.MipLevels = 1;
-    desc.ArraySize = 1;
-    desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
-    desc.SampleDesc.Count = 1;
-    desc.Usage = D3D11_USAGE_DYNAMIC;
-    desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
-    desc.CPUAccessFlags = D3D11_CPU_ACCESS_WRITE;
-    return desc;
-}
 
 // colour = overlay x alpha + below x (1 - alpha); the result's alpha is the overlay's.
 D3D11_BLEND_DESC OverlayBlendDesc()
@@ -65,7 +48,8 @@ void TDXGIDuplication::CreateOverlay(uint32_t surfaceId, uint32_t overlayId, uin
         it->second.mapOverlays.erase(overlayId);
         TOverlay overlay;
         overlay.rcDestination = rcDestination;
-        overlay.descTexture = OverlayTextureDesc(width, height);
+        overlay.descTexture = d3dhelp::BgraTextureDesc(width, height, D3D11_USAGE_DYNAMIC, D3D11_BIND_SHADER_RESOURCE,
+                                                     D3D11_CPU_ACCESS_WRITE);
         if (BuildOverlay(overlay, pixelShaderResourceId, pCustomShaderData, ui32CustomShaderDataSize, bUseBlending)) {
             it->second.mapOverlays.emplace(overlayId, std::move(overlay));
         }

@@ -3,6 +3,8 @@
 // CPU; and the mapping of that texture (or of the desktop image itself, surface ID -1).
 #include "duplication/TDXGIDuplication.h"
 
+#include "duplication/D3D11Helpers.h"
+
 #include "duplication/DuplicationGeometry.h"
 #include "log/Log.h"
 
@@ -10,27 +12,9 @@
 
 namespace {
 
+using d3dhelp::Hex;
+
 constexpr const char kCreateName[] = "TDXGIDuplication::CreateTemporarySurface";
-
-unsigned Hex(HRESULT hr)
-{
-    return static_cast<unsigned>(hr);
-}
-
-D3D11_TEXTURE2D_DESC SurfaceDesc(uint32_t width, uint32_t height, D3D11_USAGE usage, UINT bindFlags, UINT cpuFlags)
-{
-    D3D11_TEXTURE2D_DESC desc = {};
-    desc.Width = width;
-    desc.Height = height;
-    desc.MipLevels = 1;
-    desc.ArraySize = 1;
-    desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
-    desc.SampleDesc = {1, 0};
-    desc.Usage = usage;
-    desc.BindFlags = bindFlags;
-    desc.CPUAccessFlags = cpuFlags;
-    return desc;
-}
 
 // Linear filtering with wrap addressing: the draw samples texel centres, so wrapping only mixes in
 // the opposite edge where a sample falls within half a texel of the border.
@@ -78,9 +62,9 @@ bool TDXGIDuplication::CreateTemporarySurface(uint32_t id, uint32_t srcW, uint32
 
 bool TDXGIDuplication::BuildSurfaceSet(TTempSurface& set, uint32_t srcW, uint32_t srcH, uint32_t dstW, uint32_t dstH)
 {
-    set.descStagingSurface = SurfaceDesc(dstW, dstH, D3D11_USAGE_STAGING, 0, D3D11_CPU_ACCESS_READ);
-    set.descRenderTargetSurface = SurfaceDesc(dstW, dstH, D3D11_USAGE_DEFAULT, D3D11_BIND_RENDER_TARGET, 0);
-    set.descTextureSurface = SurfaceDesc(srcW, srcH, D3D11_USAGE_DEFAULT, D3D11_BIND_SHADER_RESOURCE, 0);
+    set.descStagingSurface = d3dhelp::BgraTextureDesc(dstW, dstH, D3D11_USAGE_STAGING, 0, D3D11_CPU_ACCESS_READ);
+    set.descRenderTargetSurface = d3dhelp::BgraTextureDesc(dstW, dstH, D3D11_USAGE_DEFAULT, D3D11_BIND_RENDER_TARGET, 0);
+    set.descTextureSurface = d3dhelp::BgraTextureDesc(srcW, srcH, D3D11_USAGE_DEFAULT, D3D11_BIND_SHADER_RESOURCE, 0);
     return CreateSurfaceTextures(set) && CreateSurfaceViews(set);
 }
 
