@@ -14,6 +14,7 @@
 #include "TRuleOutputDuplication.h"
 
 #include "capturers/TDXGIFullscreenCapturer.h"
+#include "duplication/D3D11Helpers.h"
 #include "duplication/DuplicateOutputSeam.h"
 #include "framebuffer/FrameBufferView.h"
 
@@ -37,16 +38,7 @@ using Microsoft::WRL::ComPtr;
 // A 1080p B8G8R8A8 texture of `usage`, filled with a gradient when `bFill`.
 ComPtr<ID3D11Texture2D> MakeTexture(ID3D11Device* pDevice, D3D11_USAGE usage, UINT bind, UINT cpu, bool bFill)
 {
-    D3D11_TEXTURE2D_DESC desc = {};
-    desc.Width = kDesktopW;
-    desc.Height = kDesktopH;
-    desc.MipLevels = 1;
-    desc.ArraySize = 1;
-    desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
-    desc.SampleDesc.Count = 1;
-    desc.Usage = usage;
-    desc.BindFlags = bind;
-    desc.CPUAccessFlags = cpu;
+    const D3D11_TEXTURE2D_DESC desc = d3dhelp::BgraTextureDesc(kDesktopW, kDesktopH, usage, bind, cpu);
     std::vector<uint32_t> pixels;
     D3D11_SUBRESOURCE_DATA data = {};
     if (bFill) {

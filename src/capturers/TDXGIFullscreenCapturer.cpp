@@ -82,6 +82,7 @@ bool TDXGIFullscreenCapturer::CreateDXGIDuplication()
 {
     LogInfo("%s", kCreateName);
     bool bResult = false;
+    bool bFound = false;
     const TDisplayInfo* pDisplay = nullptr;
     for (const TDisplayInfo& display : vecDisplays) {
         if (wsDisplayName == display.wszDeviceName) {
@@ -93,30 +94,34 @@ bool TDXGIFullscreenCapturer::CreateDXGIDuplication()
         // Every call appends again; only the first element is ever read.
         vecSelectedDisplays.push_back(*pDisplay);
         LogInfo("%s will use display '%S'", kCreateName, pDisplay->wszDeviceName);
-        for (const TDisplayAdapterInfo& adapter : TDXGIDuplication::EnumerateDisplayAdapters()) {
-            for (const TDisplayOutputInfo& output : adapter.vecOutputs) {
-                if (output.wsDeviceName != pDisplay->wszDeviceName) {
-                    continue;
+        // Only the first output of that name is tried: a failing engine ends the search.
+        const std::vector<TDisplayAdapterInfo> adapters = TDXGIDuplication::EnumerateDisplayAdapters();
+        for (auto adapter = adapters.begin(); adapter != adapters.end() && !bFound; ++adapter) {
+            for (const TDisplayOutputInfo& output : adapter->vecOutputs) {
+                if (output.wsDeviceName == pDisplay->wszDeviceName) {
+                    bFound = true;
+                    bResult = CreateEngine(*adapter, output);
+                    break;
                 }
-                LogInfo("%s found the required dxgi adapter and output", kCreateName);
-                pDXGIDuplication = std::make_unique<TDXGIDuplication>(
-                    adapter.pAdapter, output.pOutput, hInstance, kVertexShaderResourceId, kPixelShaderResourceId);
-                if (pDXGIDuplication->IsInitialized()) {
-                    LogInfo("%s can use pDXGIDuplication", kCreateName);
-                    bResult = true;
-                } else {
-                    pDXGIDuplication.reset();
-                    LogError("%s unable to use pDXGIDuplication", kCreateName);
-                }
-                break;
-            }
-            if (pDXGIDuplication || bResult) {
-                break;
             }
         }
     }
     LogInfo("%s exit with %d", kCreateName, bResult ? 1 : 0);
     return bResult;
+}
+
+bool TDXGIFullscreenCapturer::CreateEngine(const TDisplayAdapterInfo& adapter, const TDisplayOutputInfo& output)
+{
+    LogInfo("%s found the required dxgi adapter and output", kCreateName);
+    pDXGIDuplication = std::make_unique<TDXGIDuplication>(adapter.pAdapter, output.pOutput, hInstance,
+                                                          kVertexShaderResourceId, kPixelShaderResourceId);
+    if (!pDXGIDuplication->IsInitialized()) {
+        pDXGIDuplication.reset();
+        LogError("%s unable to use pDXGIDuplication", kCreateName);
+        return false;
+    }
+    LogInfo("%s can use pDXGIDuplication", kCreateName);
+    return true;
 }
 
 void TDXGIFullscreenCapturer::SetCaptureParameters(int32_t iWidth, int32_t iHeight, THooksRect source,

@@ -87,6 +87,8 @@ private:
 
     // Makes an engine when the last one was lost and attempts are left; false: no frame this time.
     bool EnsureEngine();
+    // Replaces the engine with one for `output` of `adapter`; false, with no engine, when it fails.
+    bool CreateEngine(const TDisplayAdapterInfo& adapter, const TDisplayOutputInfo& output);
     // Brings the engine's image up to date (NewFrame: a frame is held until ReleaseFrame), or keeps
     // the previous one after the wait; None: the frame ends here.
     TAcquired AcquireFrame();

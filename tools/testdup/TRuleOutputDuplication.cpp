@@ -1,5 +1,7 @@
 #include "TRuleOutputDuplication.h"
 
+#include "duplication/D3D11Helpers.h"
+
 #include <cstring>
 #include <utility>
 
@@ -32,14 +34,7 @@ TRuleOutputDuplication::~TRuleOutputDuplication() = default;
 HRESULT TRuleOutputDuplication::CreateDesktopTextures(Microsoft::WRL::ComPtr<ID3D11Texture2D>* ppFrame,
                                                       Microsoft::WRL::ComPtr<ID3D11Texture2D>* ppUpload) const
 {
-    D3D11_TEXTURE2D_DESC desc = {};
-    desc.Width = ui32Width;
-    desc.Height = ui32Height;
-    desc.MipLevels = 1;
-    desc.ArraySize = 1;
-    desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
-    desc.SampleDesc.Count = 1;
-    desc.Usage = D3D11_USAGE_DEFAULT;
+    D3D11_TEXTURE2D_DESC desc = d3dhelp::BgraTextureDesc(ui32Width, ui32Height, D3D11_USAGE_DEFAULT, 0, 0);
     const HRESULT hr = pDevice->CreateTexture2D(&desc, nullptr, ppFrame->ReleaseAndGetAddressOf());
     if (hr != S_OK) {
         return hr;
