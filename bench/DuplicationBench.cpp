@@ -15,7 +15,7 @@
 
 #include "capturers/TDXGIFullscreenCapturer.h"
 #include "duplication/D3D11Helpers.h"
-#include "duplication/DuplicateOutputSeam.h"
+#include "duplication/DuplicationSeams.h"
 #include "framebuffer/FrameBufferView.h"
 
 #include <benchmark/benchmark.h>

@@ -169,9 +169,10 @@ void TDXGIFullscreenCapturer::GetScreenImageInternal(const TAreaView& destinatio
                                         static_cast<uint32_t>(dst.right - dst.left),
                                         static_cast<uint32_t>(dst.bottom - dst.top));
     if (pTexture != nullptr) {
-        // The host's textures cannot be opened by this capturer (OpenSharedHandle answers none), so
-        // no slot ever gets here; the frame leaves the slot as it was.
-        LogError("%s no copy into a shared texture", kGetScreenImageName);
+        // The frame size is the one the capturer was configured with: the slot's own area plays no
+        // part in a GPU delivery.
+        pDXGIDuplication->CopySubresource(SurfaceId(), ReadOriginX(), ReadOriginY(), pTexture,
+                                          static_cast<uint32_t>(iFinalWidth), static_cast<uint32_t>(iFinalHeight));
     } else {
         CopyToDestination(destination, bDontMirrorFrames);
     }
@@ -261,9 +262,8 @@ void TDXGIFullscreenCapturer::CopyToDestination(const TAreaView& destination, bo
     if (!pDXGIDuplication->MapSurface(id)) {
         return;
     }
-    // The desktop image is read from the source's top-left pixel; a surface set holds just the frame.
-    const int32_t x0 = iTempSurfaceId == -1 ? vqhrSourceRectBeforeResizing.left : 0;
-    const int32_t y0 = iTempSurfaceId == -1 ? vqhrSourceRectBeforeResizing.top : 0;
+    const int32_t x0 = static_cast<int32_t>(ReadOriginX());
+    const int32_t y0 = static_cast<int32_t>(ReadOriginY());
     const uint32_t ui32Pitch = pDXGIDuplication->DataStride(id);
     const uint8_t* const pSurface = pDXGIDuplication->DataPointer(id);
     const capgeo::TSurfaceRead read = capgeo::PlanSurfaceRead(ui32Pitch, pDXGIDuplication->Height(id), x0, y0,
@@ -277,6 +277,27 @@ void TDXGIFullscreenCapturer::CopyToDestination(const TAreaView& destination, bo
         }
     }
     pDXGIDuplication->UnmapSurface(id);
+}
+
+// The desktop image is read from the source's top-left pixel; a surface set holds just the frame.
+uint32_t TDXGIFullscreenCapturer::ReadOriginX() const
+{
+    return iTempSurfaceId == -1 ? static_cast<uint32_t>(vqhrSourceRectBeforeResizing.left) : 0;
+}
+
+uint32_t TDXGIFullscreenCapturer::ReadOriginY() const
+{
+    return iTempSurfaceId == -1 ? static_cast<uint32_t>(vqhrSourceRectBeforeResizing.top) : 0;
+}
+
+void TDXGIFullscreenCapturer::OpenSharedHandle(HANDLE hShared, ID3D11Texture2D** ppTexture)
+{
+    constexpr const char kName[] = "TDXGIFullscreenCapturer::OpenSharedHandle";
+    LogInfo("%s", kName);
+    if (pDXGIDuplication) {
+        pDXGIDuplication->OpenSharedHandle(hShared, ppTexture);
+    }
+    LogInfo("%s exit", kName);
 }
 
 // An overlay is made once per engine and surface set; afterwards each call only uploads the

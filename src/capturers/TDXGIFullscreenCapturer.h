@@ -39,8 +39,9 @@ public:
     ~TDXGIFullscreenCapturer() override;
 
     // Without a texture: the newest desktop image (or the previous one after ~100 ms without a new
-    // frame) cropped and scaled as set, copied into `destination`. A frame that fails before the copy
-    // (no engine, a failed surface, access lost, an engine error) leaves the destination untouched.
+    // frame) cropped and scaled as set, copied into `destination`. With a texture: the same image
+    // copied on the GPU to the texture's top-left corner, `destination` untouched. A frame that fails
+    // before the copy (no engine, a failed surface, access lost, an engine error) copies nothing.
     void GetScreenImageInternal(const TAreaView& destination, bool bDontMirrorFrames,
                                 ID3D11Texture2D* pTexture) override;
     SIZE GetMonitorDimensions() override;
@@ -59,6 +60,10 @@ public:
                       THooksRect destination, const void* pShaderData, uint32_t ui32ShaderDataSize) override;
     void UpdateWebCamBackground(const uint8_t* pImage, int32_t iWidth, int32_t iHeight, uint32_t ui32Stride,
                                 THooksRect destination) override;
+
+    // The host's texture opened on the engine's device (one reference for the caller); *ppTexture
+    // stays as the caller set it (null) when there is no engine.
+    void OpenSharedHandle(HANDLE hShared, ID3D11Texture2D** ppTexture) override;
 
     // Builds a new engine for the display named wsDisplayName (replacing the current one); false,
     // with no engine, when the display or its output is not found or the engine fails to initialise.
@@ -98,6 +103,9 @@ private:
     // Makes the overlay on the current surface set when it has none, then uploads the picture.
     void ForwardOverlay(const char* pszName, const TOverlayRequest& request);
     uint32_t SurfaceId() const { return static_cast<uint32_t>(iTempSurfaceId); }
+    // Where the frame starts in the surface that is read or copied.
+    uint32_t ReadOriginX() const;
+    uint32_t ReadOriginY() const;
 
     int32_t iLastFrameResult = drOk;
     std::unique_ptr<TDXGIDuplication> pDXGIDuplication;

@@ -1,6 +1,6 @@
 // Arithmetic of the duplication engine that needs no GPU: where a move rectangle reads from, how
 // many rectangles a metadata byte count holds, how the metadata buffer grows, the full-surface quad
-// every scaled draw uses, and the unrotated (native) size of a rotated output.
+// every scaled draw uses, the rotation pass's quads, and the unrotated (native) size of a rotated output.
 //
 // Platform-free; the engine converts DXGI rectangles to THooksRect at its edge. Coordinates come
 // from desktop duplication and are used as reported: nothing here clips a rectangle to an image.
@@ -57,6 +57,34 @@ constexpr std::array<float, kQuadVertexCount * kVertexFloats> kFullSurfaceQuad =
     -1.0f, 1.0f,  0.0f, 0.0f, 0.0f,  //
     1.0f,  1.0f,  0.0f, 1.0f, 0.0f,  //
     1.0f,  -1.0f, 0.0f, 1.0f, 1.0f,  //
+};
+
+// The rotation pass's quads for 90, 180 and 270 degrees: the texture coordinates of the
+// full-surface quad, positions turned so that the source's top-left corner lands at the target's
+// top-right (90, a clockwise quarter turn), bottom-right (180) or bottom-left (270) corner.
+constexpr std::array<float, kQuadVertexCount * kVertexFloats> kRotationQuad90 = {
+    1.0f,  1.0f,  0.0f, 0.0f, 0.0f,  //
+    -1.0f, -1.0f, 0.0f, 1.0f, 1.0f,  //
+    -1.0f, 1.0f,  0.0f, 0.0f, 1.0f,  //
+    1.0f,  1.0f,  0.0f, 0.0f, 0.0f,  //
+    1.0f,  -1.0f, 0.0f, 1.0f, 0.0f,  //
+    -1.0f, -1.0f, 0.0f, 1.0f, 1.0f,  //
+};
+constexpr std::array<float, kQuadVertexCount * kVertexFloats> kRotationQuad180 = {
+    1.0f,  -1.0f, 0.0f, 0.0f, 0.0f,  //
+    -1.0f, 1.0f,  0.0f, 1.0f, 1.0f,  //
+    1.0f,  1.0f,  0.0f, 0.0f, 1.0f,  //
+    1.0f,  -1.0f, 0.0f, 0.0f, 0.0f,  //
+    -1.0f, -1.0f, 0.0f, 1.0f, 0.0f,  //
+    -1.0f, 1.0f,  0.0f, 1.0f, 1.0f,  //
+};
+constexpr std::array<float, kQuadVertexCount * kVertexFloats> kRotationQuad270 = {
+    -1.0f, -1.0f, 0.0f, 0.0f, 0.0f,  //
+    1.0f,  1.0f,  0.0f, 1.0f, 1.0f,  //
+    1.0f,  -1.0f, 0.0f, 0.0f, 1.0f,  //
+    -1.0f, -1.0f, 0.0f, 0.0f, 0.0f,  //
+    -1.0f, 1.0f,  0.0f, 1.0f, 0.0f,  //
+    1.0f,  1.0f,  0.0f, 1.0f, 1.0f,  //
 };
 
 // Output rotations as the platform numbers them.

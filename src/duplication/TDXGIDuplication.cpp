@@ -1,11 +1,12 @@
 // Construction and destruction of the engine, the enumeration of adapters and outputs, and the
 // probe TryToCreate. Frames are in TDXGIDuplicationFrames.cpp, surface sets in
-// TDXGIDuplicationSurfaces.cpp, shader loading in TDXGIDuplicationShaders.cpp.
+// TDXGIDuplicationSurfaces.cpp, shader loading in TDXGIDuplicationShaders.cpp, the rotation pass in
+// TDXGIDuplicationRotation.cpp, the copy into a host's texture in TDXGIDuplicationSharedTexture.cpp.
 #include "duplication/TDXGIDuplication.h"
 
 #include "duplication/D3D11Helpers.h"
 
-#include "duplication/DuplicateOutputSeam.h"
+#include "duplication/DuplicationSeams.h"
 #include "duplication/DuplicationGeometry.h"
 #include "log/Log.h"
 
@@ -80,14 +81,18 @@ TDXGIDuplication::TDXGIDuplication(TComPtr<IDXGIAdapter1> pAdapterArg, TComPtr<I
 {
     LogInfo("%s", kConstructorName);
     // Each step ends construction when it fails; what it made so far is released by the destructor.
-    bInitialized = DescribeOutput() && CreateDevice() && CreateDesktopTextures() && StartDuplication() &&
-                   CreateFrameShaders();
+    bool bReady = DescribeOutput() && CreateDevice() && CreateDesktopTextures();
+    if (bReady && dupgeo::IsRotated(static_cast<uint32_t>(eRotation))) {
+        PrepareRotation();  // its failures only log: frames still arrive, unrotated images do not
+    }
+    bInitialized = bReady && StartDuplication() && CreateFrameShaders();
     LogInfo("%s exit", kConstructorName);
 }
 
 TDXGIDuplication::~TDXGIDuplication()
 {
     LogInfo("%s", "TDXGIDuplication::~TDXGIDuplication");
+    hD3DCompilerModule.reset();
     LogInfo("%s exit", "TDXGIDuplication::~TDXGIDuplication");
     // The members go in reverse declaration order: the shaders, the duplication, the textures,
     // the device, and mapTempSurfaces (every surface set and its overlays) almost last.
@@ -116,33 +121,28 @@ bool TDXGIDuplication::CreateDevice()
     return true;
 }
 
-// Rotated outputs get no rotation pass yet: no pBeforeRotateStagingDesktopImage is made, so frames
-// are folded straight into pStagingDesktopImage as if the output were unrotated, and pMoveSurf has
-// that image's (the desktop's) size. For 90 and 270 degrees the platform's native-oriented frames
-// and rectangles then land on a desktop-oriented image: the picture is wrong, which one warning
-// line per engine says.
+// A rotated output also gets the native-oriented image that frames update and the render target
+// the rotation pass draws into; pMoveSurf has the native size, because moves happen in the image
+// that frames update.
 bool TDXGIDuplication::CreateDesktopTextures()
 {
-    if (dupgeo::IsRotated(static_cast<uint32_t>(eRotation))) {
-        LogWarning("%s rotation %d has no rotation pass, frames are used unrotated", kConstructorName,
-                   static_cast<int>(eRotation));
+    const THooksRect desktopRect = ToHooksRect(rcDesktopCoordinates);
+    const dupgeo::TImageSize desktop = dupgeo::DesktopSize(desktopRect);
+    const dupgeo::TImageSize native = dupgeo::NativeSize(static_cast<uint32_t>(eRotation), desktopRect);
+    if (dupgeo::IsRotated(static_cast<uint32_t>(eRotation)) &&
+        !CreateRotationTextures(native.ui32Width, native.ui32Height)) {
+        return false;
     }
-    const dupgeo::TImageSize desktop = dupgeo::DesktopSize(ToHooksRect(rcDesktopCoordinates));
-    descDesktopImage = {};
-    descDesktopImage.MipLevels = 1;
-    descDesktopImage.ArraySize = 1;
-    descDesktopImage.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
-    descDesktopImage.SampleDesc = {1, 0};
-    descDesktopImage.Width = desktop.ui32Width;
-    descDesktopImage.Height = desktop.ui32Height;
-    descDesktopImage.Usage = D3D11_USAGE_STAGING;
-    descDesktopImage.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+    descDesktopImage = d3dhelp::BgraTextureDesc(desktop.ui32Width, desktop.ui32Height, D3D11_USAGE_STAGING, 0,
+                                                D3D11_CPU_ACCESS_READ);
     HRESULT hr = pDevice->CreateTexture2D(&descDesktopImage, nullptr, pStagingDesktopImage.ReleaseAndGetAddressOf());
     if (hr != S_OK) {
         LogError("%s CreateTexture2D pStagingDesktopImage error %x", kConstructorName, Hex(hr));
         return false;
     }
     descMoveSurf = descDesktopImage;
+    descMoveSurf.Width = native.ui32Width;
+    descMoveSurf.Height = native.ui32Height;
     descMoveSurf.Usage = D3D11_USAGE_DEFAULT;
     descMoveSurf.BindFlags = D3D11_BIND_RENDER_TARGET;
     descMoveSurf.CPUAccessFlags = 0;
@@ -153,6 +153,49 @@ bool TDXGIDuplication::CreateDesktopTextures()
         return false;
     }
     return true;
+}
+
+bool TDXGIDuplication::CreateRotationTextures(uint32_t ui32NativeWidth, uint32_t ui32NativeHeight)
+{
+    D3D11_TEXTURE2D_DESC desc =
+        d3dhelp::BgraTextureDesc(ui32NativeWidth, ui32NativeHeight, D3D11_USAGE_DEFAULT, D3D11_BIND_SHADER_RESOURCE, 0);
+    HRESULT hr = pDevice->CreateTexture2D(&desc, nullptr, pBeforeRotateStagingDesktopImage.ReleaseAndGetAddressOf());
+    if (hr != S_OK) {
+        LogError("%s CreateTexture2D pBeforeRotateStagingDesktopImage error %x", kConstructorName, Hex(hr));
+        return false;
+    }
+    const dupgeo::TImageSize desktop = dupgeo::DesktopSize(ToHooksRect(rcDesktopCoordinates));
+    desc.Width = desktop.ui32Width;
+    desc.Height = desktop.ui32Height;
+    desc.BindFlags = D3D11_BIND_RENDER_TARGET;
+    hr = pDevice->CreateTexture2D(&desc, nullptr, pRotatedDesktopImage.ReleaseAndGetAddressOf());
+    if (hr != S_OK) {
+        LogError("%s CreateTexture2D pBeforeRotateStagingDesktopImage error %x", kConstructorName, Hex(hr));
+        return false;
+    }
+    D3D11_RENDER_TARGET_VIEW_DESC view = {};
+    view.Format = DXGI_FORMAT_UNKNOWN;
+    view.ViewDimension = D3D11_RTV_DIMENSION_TEXTURE2D;
+    view.Texture2D.MipSlice = 0;
+    hr = pDevice->CreateRenderTargetView(pRotatedDesktopImage.Get(), &view,
+                                         pRotatedDesktopImageRTV.ReleaseAndGetAddressOf());
+    if (hr != S_OK) {
+        LogError("%s CreateRenderTargetView error %x", kConstructorName, Hex(hr));
+        return false;
+    }
+    return true;
+}
+
+void TDXGIDuplication::PrepareRotation()
+{
+    if (!FindD3DCompiler()) {
+        LogError("%s Unable to find the d3d compiler dll", kConstructorName);
+        return;
+    }
+    LogInfo("%s Found D3DCompile", kConstructorName);
+    if (!InitRotation()) {
+        LogError("%s InitRotation error", kConstructorName);
+    }
 }
 
 bool TDXGIDuplication::StartDuplication()

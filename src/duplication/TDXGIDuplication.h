@@ -12,8 +12,11 @@
 // the engine and builds a new one. Of a dead engine only IsInitialized, GetFrame and ReleaseFrame
 // (drError, without calling the platform) may be used; the surface operations need its device.
 //
-// A rotated output gets no rotation pass yet: its frames are folded into the desktop image as if
-// it were unrotated (a warning line at construction says so).
+// A rotated output's frames arrive in its native orientation: they are folded into
+// pBeforeRotateStagingDesktopImage, and every frame that changed anything is turned upright into
+// pStagingDesktopImage by a textured quad (the rotation pass, whose two shaders are compiled at
+// construction by the platform's shader compiler, loaded on demand and kept for the engine's life).
+// Without a compiler the engine still works, but that image never receives a rotated frame.
 //
 // Thread: one thread at a time (the capture thread, or the main thread for TryToCreate); the
 // immediate context is never shared. Nothing here locks.
@@ -22,17 +25,25 @@
 #include "duplication/TDuplicationResult.h"
 
 #include <d3d11.h>
+#include <d3dcompiler.h>
 #include <dxgi1_2.h>
 #include <windows.h>
 #include <wrl/client.h>
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 template <class T>
 using TComPtr = Microsoft::WRL::ComPtr<T>;
+
+// A loaded library, freed when the holder goes.
+struct TModuleDeleter {
+    void operator()(HMODULE hModule) const { ::FreeLibrary(hModule); }
+};
+using TModuleHolder = std::unique_ptr<std::remove_pointer_t<HMODULE>, TModuleDeleter>;
 
 // The desktop image itself; every other surface ID names a surface set.
 constexpr uint32_t kDesktopSurfaceId = 0xFFFFFFFFu;
@@ -144,6 +155,15 @@ public:
     void UpdateOverlayData(uint32_t surfaceId, uint32_t overlayId, const uint8_t* pPixels, int32_t width,
                            int32_t height, int32_t stride);
 
+    // The host's shared texture behind `hShared`, opened on this engine's device, with one
+    // reference for the caller in *ppTexture; null (and an error line) when it cannot be opened.
+    void OpenSharedHandle(HANDLE hShared, ID3D11Texture2D** ppTexture);
+    // Copies (x, y)-(x + width, y + height) of the surface's finished image (the desktop image for
+    // kDesktopSurfaceId, else the set's staging texture) to (0, 0) of pDestination. Neither size
+    // nor format is checked: the device decides what a copy that does not fit does.
+    void CopySubresource(uint32_t id, uint32_t x, uint32_t y, ID3D11Texture2D* pDestination, uint32_t width,
+                         uint32_t height);
+
     // The module's "SHADER" resource `id`, or null (with an error line); the bytes live as long as
     // the module.
     const void* LoadResource(int32_t id, uint32_t* pSize);
@@ -159,12 +179,18 @@ public:
     uint32_t MoveCount() const { return ui32MoveCount; }
     uint32_t DirtyCount() const { return ui32DirtyCount; }
     const RECT& DesktopCoordinates() const { return rcDesktopCoordinates; }
+    ID3D11Texture2D* BeforeRotateDesktopImage() const { return pBeforeRotateStagingDesktopImage.Get(); }
+    ID3D11Texture2D* RotatedDesktopImage() const { return pRotatedDesktopImage.Get(); }
+    ID3D11Texture2D* MoveSurface() const { return pMoveSurf.Get(); }
 
 private:
     // Construction steps; each logs its own failure line and answers false.
     bool DescribeOutput();
     bool CreateDevice();
     bool CreateDesktopTextures();
+    bool CreateRotationTextures(uint32_t ui32NativeWidth, uint32_t ui32NativeHeight);
+    // The compiler search and the rotation pass's set-up; failures only log.
+    void PrepareRotation();
     bool StartDuplication();
     bool CreateFrameShaders();
 
@@ -172,6 +198,17 @@ private:
     // slot 0, per vertex) against a vertex shader's bytecode.
     static HRESULT CreateQuadInputLayout(ID3D11Device* pDeviceArg, const void* pBytecode, uint32_t ui32Size,
                                          ID3D11InputLayout** ppLayout);
+
+    // The rotation pass.
+    bool FindD3DCompiler();
+    bool InitRotation();
+    // Compiles one of the pass's two sources into `bytecode`; false after logging the compiler's
+    // HRESULT (and its text, if any) with `pszWhat` ("vertex" or "pixel").
+    bool CompileRotationShader(const char* pszSource, size_t nLength, const char* pszTarget, const char* pszWhat,
+                               std::vector<uint8_t>& bytecode);
+    bool CreateRotationQuads();
+    ID3D11Buffer* GetRotationVertexBuffer();
+    void RotateDesktopImage();
 
     // GetFrame's steps.
     TDuplicationResult AcquireFrame(TComPtr<IDXGIResource>& pResource);
@@ -228,4 +265,17 @@ private:
     TComPtr<ID3D11VertexShader> pVertexShader;
     TComPtr<ID3D11InputLayout> pInputLayout;
     TComPtr<ID3D11PixelShader> pPixelShader;
+    TComPtr<ID3D11VertexShader> pRotationVertexShader;
+    TComPtr<ID3D11PixelShader> pRotationPixelShader;
+    TComPtr<ID3D11InputLayout> pRotationInputLayout;
+    TComPtr<ID3D11Buffer> pQuadVertexBuffer0;
+    TComPtr<ID3D11Buffer> pQuadVertexBuffer90;
+    TComPtr<ID3D11Buffer> pQuadVertexBuffer180;
+    TComPtr<ID3D11Buffer> pQuadVertexBuffer270;
+    TComPtr<ID3D11SamplerState> pRotationSampler;
+    TComPtr<ID3D11ShaderResourceView> pRotationShaderResourceView;
+    std::vector<uint8_t> vecRotationVertexShaderBytecode;
+    std::vector<uint8_t> vecRotationPixelShaderBytecode;
+    TModuleHolder hD3DCompilerModule;
+    pD3DCompile pfnD3DCompile = nullptr;
 };

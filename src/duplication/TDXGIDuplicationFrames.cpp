@@ -1,5 +1,6 @@
 // Frame acquisition: GetFrame folds each duplicated frame into the desktop image by replaying its
-// move rectangles, then its dirty rectangles; ReleaseFrame hands the frame back.
+// move rectangles, then its dirty rectangles (and turns a rotated output's image upright);
+// ReleaseFrame hands the frame back.
 //
 // Per frame nothing is allocated (the metadata buffer only grows) and nothing is logged unless a
 // call fails; the replay never logs per rectangle.
@@ -50,6 +51,9 @@ TDuplicationResult TDXGIDuplication::GetFrame()
     ID3D11Texture2D* pDesktopImage = DesktopImage();
     ApplyMoveRects(pDesktopImage);
     ApplyDirtyRects(pDesktopImage);
+    if (pBeforeRotateStagingDesktopImage) {
+        RotateDesktopImage();
+    }
     return drOk;
 }
 

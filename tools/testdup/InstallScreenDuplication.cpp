@@ -4,7 +4,7 @@
 // default is constant-initialised, so this dynamic initialisation always comes after it.
 #include "TScreenOutputDuplication.h"
 
-#include "duplication/DuplicateOutputSeam.h"
+#include "duplication/DuplicationSeams.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 // engine on a thread of their own); the factory must outlive every engine built while it is live.
 #pragma once
 
-#include "duplication/DuplicateOutputSeam.h"
+#include "duplication/DuplicationSeams.h"
 
 #include <windows.h>
 

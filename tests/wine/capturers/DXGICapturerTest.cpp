@@ -378,3 +378,89 @@ TEST_F(DXGICapturer, CopiesNoMoreRowsThanTheSurfaceHasAndNoMoreBytesThanTheFrame
 }
 
 }  // namespace
+
+namespace {
+
+// The pixels of a B8G8R8A8 texture of `pDevice`, read through a staging copy, as a top-down frame.
+FrameBuffer ReadBack(ID3D11Device* pDevice, ID3D11Texture2D* pTexture)
+{
+    D3D11_TEXTURE2D_DESC desc = {};
+    pTexture->GetDesc(&desc);
+    FrameBuffer frame(desc.Width, desc.Height, desc.Width * 4);
+    desc.Usage = D3D11_USAGE_STAGING;
+    desc.BindFlags = 0;
+    desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+    Microsoft::WRL::ComPtr<ID3D11Texture2D> pStaging;
+    Microsoft::WRL::ComPtr<ID3D11DeviceContext> pContext;
+    pDevice->GetImmediateContext(pContext.GetAddressOf());
+    D3D11_MAPPED_SUBRESOURCE mapped = {};
+    if (pDevice->CreateTexture2D(&desc, nullptr, pStaging.GetAddressOf()) != S_OK) {
+        ADD_FAILURE() << "no staging texture";
+        return frame;
+    }
+    pContext->CopyResource(pStaging.Get(), pTexture);
+    if (pContext->Map(pStaging.Get(), 0, D3D11_MAP_READ, 0, &mapped) != S_OK) {
+        ADD_FAILURE() << "the staging texture does not map";
+        return frame;
+    }
+    for (uint32_t y = 0; y < desc.Height; ++y) {
+        std::memcpy(frame.bytes.data() + size_t{y} * desc.Width * 4,
+                    static_cast<const uint8_t*>(mapped.pData) + size_t{y} * mapped.RowPitch, size_t{desc.Width} * 4);
+    }
+    pContext->Unmap(pStaging.Get(), 0);
+    return frame;
+}
+
+}  // namespace
+
+// The host's texture stands in as a texture made on the engine's own device: Wine opens no shared
+// handle (checked first, through the capturer).
+TEST_F(DXGICapturer, ATextureGetsTheFrameOnTheGpuAndTheSlotIsLeftAlone)
+{
+    struct Case {
+        const char* name;
+        int32_t width, height;
+        THooksRect source;
+        bool bDrawOverlays;
+        int tolerance;
+    };
+    const Case cases[] = {
+        {"region 1:1, cropped by the copy", 896, 600, {100, 100, 996, 700}, false, 0},
+        {"region through the scaled surface", 896, 600, {100, 100, 996, 700}, true, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(Start(c.width, c.height, c.source, true, c.bDrawOverlays));
+        {
+            Microsoft::WRL::ComPtr<ID3D11Texture2D> pOpened;
+            const size_t mark = LogMark();
+            pCapturer->OpenSharedHandle(reinterpret_cast<HANDLE>(uintptr_t{0x40000002}), pOpened.GetAddressOf());
+            EXPECT_EQ(pOpened, nullptr);
+            const std::vector<std::string> lines = TextsSince(mark);
+            EXPECT_TRUE(Logged(lines, "TDXGIDuplication::OpenSharedHandle OpenSharedResource error 80004001"));
+            EXPECT_TRUE(Logged(lines, "TDXGIFullscreenCapturer::OpenSharedHandle exit"));
+        }
+        ID3D11Device* pDevice = pCapturer->Engine()->Device();
+        D3D11_TEXTURE2D_DESC desc = {};
+        desc.Width = static_cast<UINT>(c.width);
+        desc.Height = static_cast<UINT>(c.height);
+        desc.MipLevels = desc.ArraySize = 1;
+        desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+        desc.SampleDesc = {1, 0};
+        desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
+        Microsoft::WRL::ComPtr<ID3D11Texture2D> pTexture;
+        ASSERT_EQ(pDevice->CreateTexture2D(&desc, nullptr, pTexture.GetAddressOf()), S_OK);
+
+        factory.Push(WholeDesktopFrame(1));
+        // A slot too small for the frame: with a texture the slot plays no part.
+        FrameBuffer slot(16, 16, 64);
+        pCapturer->GetScreenImage(slot.area, false, pTexture.Get());
+        EXPECT_TRUE(slot.Untouched());
+        EXPECT_EQ(pCapturer->LastFrameResult(), drOk);
+        EXPECT_TRUE(ShowsDesktop(ReadBack(pDevice, pTexture.Get()), static_cast<uint32_t>(c.width),
+                                 static_cast<uint32_t>(c.height), true, c.source.left, c.source.top, 1, c.tolerance));
+        pCapturer.reset();
+        pTexture->AddRef();
+        EXPECT_EQ(pTexture->Release(), 1u) << "the capturer kept a reference to the texture";
+    }
+}

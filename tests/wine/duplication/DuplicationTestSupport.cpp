@@ -139,6 +139,66 @@ TImage ReadSurface(TDXGIDuplication& engine, uint32_t id, uint32_t ui32Width)
     return image;
 }
 
+TImage ReadTexture(TDXGIDuplication& engine, ID3D11Texture2D* pTexture)
+{
+    TImage image;
+    D3D11_TEXTURE2D_DESC desc = {};
+    pTexture->GetDesc(&desc);
+    desc.Usage = D3D11_USAGE_STAGING;
+    desc.BindFlags = 0;
+    desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+    desc.MiscFlags = 0;
+    TComPtr<ID3D11Texture2D> pStaging;
+    if (engine.Device()->CreateTexture2D(&desc, nullptr, pStaging.GetAddressOf()) != S_OK) {
+        return image;
+    }
+    engine.Context()->CopyResource(pStaging.Get(), pTexture);
+    D3D11_MAPPED_SUBRESOURCE mapped = {};
+    if (engine.Context()->Map(pStaging.Get(), 0, D3D11_MAP_READ, 0, &mapped) != S_OK) {
+        return image;
+    }
+    image.ui32Width = desc.Width;
+    image.ui32Height = desc.Height;
+    image.vecPixels.resize(size_t{desc.Width} * desc.Height);
+    for (uint32_t y = 0; y < desc.Height; ++y) {
+        std::memcpy(&image.vecPixels[size_t{y} * desc.Width], static_cast<const uint8_t*>(mapped.pData) + size_t{y} * mapped.RowPitch,
+                    size_t{desc.Width} * 4);
+    }
+    engine.Context()->Unmap(pStaging.Get(), 0);
+    return image;
+}
+
+std::pair<uint32_t, uint32_t> TextureSize(ID3D11Texture2D* pTexture)
+{
+    D3D11_TEXTURE2D_DESC desc = {};
+    pTexture->GetDesc(&desc);
+    return {desc.Width, desc.Height};
+}
+
+TImage Rotated(const TImage& native, uint32_t rotation)
+{
+    const uint32_t w = native.ui32Width, h = native.ui32Height;
+    const bool bQuarter = rotation == 2 || rotation == 4;
+    TImage image;
+    image.ui32Width = bQuarter ? h : w;
+    image.ui32Height = bQuarter ? w : h;
+    image.vecPixels.resize(native.vecPixels.size());
+    for (uint32_t ty = 0; ty < image.ui32Height; ++ty) {
+        for (uint32_t tx = 0; tx < image.ui32Width; ++tx) {
+            uint32_t sx = tx, sy = ty;
+            if (rotation == 2) {
+                sx = ty, sy = h - 1 - tx;
+            } else if (rotation == 3) {
+                sx = w - 1 - tx, sy = h - 1 - ty;
+            } else if (rotation == 4) {
+                sx = w - 1 - ty, sy = tx;
+            }
+            image.vecPixels[size_t{ty} * image.ui32Width + tx] = native.At(sx, sy);
+        }
+    }
+    return image;
+}
+
 namespace {
 
 std::string Hex8(uint32_t value)

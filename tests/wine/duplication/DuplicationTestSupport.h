@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace duptest {
@@ -100,6 +101,17 @@ private:
 // Maps the surface, copies `ui32Width` pixels of each of its Height(id) rows, unmaps. An empty
 // image when the mapping fails.
 TImage ReadSurface(TDXGIDuplication& engine, uint32_t id, uint32_t ui32Width);
+
+// The whole of a B8G8R8A8 texture of `engine`'s device, read through a staging copy; an empty image
+// when that fails.
+TImage ReadTexture(TDXGIDuplication& engine, ID3D11Texture2D* pTexture);
+// Width x height of a texture.
+std::pair<uint32_t, uint32_t> TextureSize(ID3D11Texture2D* pTexture);
+
+// `native` turned upright for an output rotated by `rotation` (2: 90, 3: 180, 4: 270 degrees): at
+// 90 degrees its top-left pixel lands at the top-right corner (a clockwise quarter turn), at 180 at
+// the bottom-right, at 270 at the bottom-left.
+TImage Rotated(const TImage& native, uint32_t rotation);
 
 // Every pixel equal; otherwise the count of differing pixels and the first one.
 ::testing::AssertionResult SameImage(const TImage& actual, const TImage& expected);

@@ -8,7 +8,7 @@
 #include "TScreenOutputDuplication.h"
 
 #include "capturers/TGdiHandles.h"
-#include "duplication/DuplicateOutputSeam.h"
+#include "duplication/DuplicationSeams.h"
 
 #include <gtest/gtest.h>
 
