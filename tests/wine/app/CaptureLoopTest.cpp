@@ -12,6 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <d3d11.h>
+#include <wrl/client.h>
+
+#include <algorithm>
 #include <array>
 #include <string>
 #include <vector>
@@ -147,6 +151,54 @@ TEST(CaptureLoopStart, FailedStartsEndWithoutFramesThroughTheExitSteps)
         EXPECT_EQ(0u, h.fake.nCompleted.load());
         EXPECT_EQ(0, h.Header().iImageWidth);  // the host sees 0 x 0
     }
+}
+
+// A slot whose texture opened gets every frame there, through the capturer, and its memory is
+// never written; the texture is opened once for the run and released when the run ends. A slot
+// whose handle opens nothing goes through memory.
+TEST(CaptureLoopFrames, AnOpenedHostTextureTakesItsSlotsFramesAndGoesWithTheRun)
+{
+    Microsoft::WRL::ComPtr<ID3D11Device> pDevice;
+    ASSERT_EQ(S_OK, ::D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
+                                        pDevice.GetAddressOf(), nullptr, nullptr));
+    D3D11_TEXTURE2D_DESC desc = {};
+    desc.Width = desc.Height = 16;
+    desc.MipLevels = desc.ArraySize = 1;
+    desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+    desc.SampleDesc = {1, 0};
+    desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
+    Microsoft::WRL::ComPtr<ID3D11Texture2D> pTexture;
+    ASSERT_EQ(S_OK, pDevice->CreateTexture2D(&desc, nullptr, pTexture.GetAddressOf()));
+    {
+        LoopHarness h;
+        h.fake.pTexture = pTexture.Get();
+        h.Header().bCaptureEnabled = 1;
+        h.Header().ui64SharedTextureHandles[2] = kOpenableHandle;
+        h.Header().ui64SharedTextureHandles[4] = 0x43;
+        ASSERT_TRUE(h.Start());
+        ASSERT_TRUE(h.PassWarmUp(0));
+        for (const size_t slot : {1u, 2u, 3u, 4u, 5u, 0u, 1u, 2u}) {
+            ASSERT_TRUE(h.Serve(slot));
+        }
+        h.Stop();
+        EXPECT_EQ(h.fake.sharedHandles, (std::vector<uint64_t>{kOpenableHandle, 0x43})) << "opened once per slot";
+        // Slot 2 was served twice; the capturer wrote no pixel of it.
+        const size_t nWithTexture = std::count_if(h.fake.captures.begin(), h.fake.captures.end(),
+                                                  [&](const CaptureCall& call) { return call.pTexture != nullptr; });
+        EXPECT_EQ(nWithTexture, 2u);
+        EXPECT_TRUE(std::all_of(h.fake.captures.begin(), h.fake.captures.end(), [&](const CaptureCall& call) {
+            return call.pTexture == nullptr || call.pTexture == pTexture.Get();
+        }));
+        const TAreaView slot2 = h.View().FrameSlot(2);
+        ASSERT_TRUE(slot2.IsValid());
+        EXPECT_TRUE(std::all_of(slot2.pData, slot2.pData + size_t{slot2.ui32Stride} * slot2.ui32Rows,
+                                [](uint8_t b) { return b == 0; }))
+            << "the texture's slot was written";
+        // Served fourth from the end.
+        EXPECT_TRUE(h.SlotHoldsFrame(4, h.fake.nCompleted - 4)) << "the slot whose handle opened nothing";
+    }
+    pTexture->AddRef();
+    EXPECT_EQ(1u, pTexture->Release()) << "the run kept a reference to the host's texture";
 }
 
 // One run as a host plays it.

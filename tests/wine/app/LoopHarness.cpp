@@ -39,9 +39,15 @@ public:
         TBaseFullscreenCapturer::SetCaptureParameters(iWidth, iHeight, source, bKeep, bOverlays);
         fake.parameterCalls.push_back(ParametersCall{iWidth, iHeight, ToRect(source), ToRect(SourceRect()), bOverlays});
     }
-    void GetScreenImageInternal(const TAreaView& destination, bool, ID3D11Texture2D*) override
+    // With a texture, as the real capturers: the frame goes there and the slot is not touched.
+    void GetScreenImageInternal(const TAreaView& destination, bool, ID3D11Texture2D* pTexture) override
     {
         const uint32_t frame = fake.nCompleted + 1;
+        fake.captures.push_back(CaptureCall{destination.pData, pTexture});
+        if (pTexture != nullptr) {
+            fake.nCompleted = frame;
+            return;
+        }
         for (uint32_t y = 0; y < destination.ui32Rows; ++y) {
             if (y == destination.ui32Rows / 2 && fake.bGateArmed.exchange(false)) {
                 ::SetEvent(fake.hGateEntered.Get());
@@ -69,11 +75,16 @@ public:
                                               ui32Stride, ToRect(target), {},
                                               InUse(HDR(WebCamBackgroundImage.ui32InUse))});
     }
-    // Records the handle and hands out no texture: the slot then goes through shared memory.
+    // Records the handle; hands out fake.pTexture (with a reference) for kOpenableHandle, else no
+    // texture: the slot then goes through shared memory.
     void OpenSharedHandle(HANDLE hShared, ID3D11Texture2D** ppTexture) override
     {
         fake.sharedHandles.push_back(uint64_t(reinterpret_cast<uintptr_t>(hShared)));
         TBaseFullscreenCapturer::OpenSharedHandle(hShared, ppTexture);
+        if (reinterpret_cast<uintptr_t>(hShared) == kOpenableHandle && fake.pTexture != nullptr) {
+            fake.pTexture->AddRef();
+            *ppTexture = fake.pTexture;
+        }
     }
 
 private:

@@ -67,6 +67,15 @@ struct WebCamCall {
 
 // The process around the loop, and what its fake capturer is told and saw (the vectors: read them
 // once the run stopped).
+// What one GetScreenImage call was given.
+struct CaptureCall {
+    const uint8_t* pDestination;
+    ID3D11Texture2D* pTexture;
+};
+
+// The one shared texture handle the fake capturer opens (to fake.pTexture).
+constexpr uintptr_t kOpenableHandle = 0x42;
+
 struct Fakes final : TCaptureLoopEnvironment {
     std::unique_ptr<TBaseFullscreenCapturer> CreateCapturer(uint32_t nCaptureMethod) override;
     std::wstring GetMonitorForActiveApplication() override { ++nActiveMonitorQueries; return pActiveMonitor.load(); }
@@ -99,6 +108,8 @@ struct Fakes final : TCaptureLoopEnvironment {
     std::vector<ParametersCall> parameterCalls;
     std::vector<WebCamCall> webCamCalls;
     std::vector<uint64_t> sharedHandles;
+    ID3D11Texture2D* pTexture = nullptr;  // not owned
+    std::vector<CaptureCall> captures;
 };
 
 class LoopHarness {
