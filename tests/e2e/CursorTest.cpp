@@ -182,4 +182,34 @@ TEST_F(Cursor, MethodZeroFramesShowTheCursorAsGdiFramesDo)
     }
 }
 
+// A host that names a shared texture for slots 1 and 4: Wine opens none, so the capturer asks once
+// per slot, logs why, and delivers those slots through shared memory without the cursor; the other
+// slots are as before. The run ends cleanly with the engine and the duplication released.
+TEST_F(Cursor, MethodZeroSlotsWithAnUnopenableHostTextureGetTheirFramesInMemoryWithoutTheCursor)
+{
+    wsCapturer = TestDupCapturerPath();
+    TRefHostOptions options = DuplicationOptions();
+    options.bDontMirrorFrames = true;
+    options.ui64SharedTextureHandles[1] = kStandInSharedTexture + 1;
+    options.ui64SharedTextureHandles[4] = kStandInSharedTexture + 4;
+    StartWithCursor(options, POINT{300, 200}, TCursorPicture::Colour);
+    for (uint32_t frame = 0; frame < 12; ++frame) {
+        const uint32_t slot = frame % 6;
+        SCOPED_TRACE("slot " + std::to_string(slot));
+        ASSERT_EQ(Frame(slot), TFrameResult::Ok);
+        const int32_t columns = slot == 1 || slot == 4 ? 0 : 32;
+        EXPECT_TRUE(ShowsCursor(picture, TCursorPicture::Colour, 300, 201, columns, 32, ui32Generation));
+    }
+    const TCapturerRun run = StopWithCursor();
+    EXPECT_EQ(run.iExitCode, 0);
+    EXPECT_EQ(run.Count("TDXGIFullscreenCapturer::OpenSharedHandle"), 2u);
+    EXPECT_EQ(run.Count("TDXGIDuplication::OpenSharedHandle OpenSharedResource error 80004001"), 2u);
+    EXPECT_EQ(run.Count("TDXGIDuplication::~TDXGIDuplication exit"), 1u);
+    // The test duplication reports its counters when its last reference goes.
+    const std::vector<std::string> texts = run.Texts();
+    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(),
+                            [](const std::string& text) { return text.rfind("TScreenOutputDuplication ", 0) == 0; }))
+        << "the duplication was never released";
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "ToolOptions.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -176,7 +177,23 @@ TApplied ApplyFrameValue(const std::wstring& option, const std::wstring& value, 
     return TApplied::NotThisGroup;
 }
 
-// The options of the webcam pictures the host feeds.
+// "S[,S...]": each slot S (0 to 5) gets the stand-in handle kStandInSharedTexture + S.
+bool ParseSharedTextureSlots(const std::wstring& text, TRefHostOptions* pOptions)
+{
+    size_t nStart = 0;
+    while (nStart <= text.size()) {
+        const size_t nEnd = std::min(text.find(L',', nStart), text.size());
+        int64_t slot = 0;
+        if (!ParseInRange(text.substr(nStart, nEnd - nStart), 0, kFrameSlotCount - 1, &slot)) {
+            return false;
+        }
+        pOptions->ui64SharedTextureHandles[slot] = kStandInSharedTexture + static_cast<uint64_t>(slot);
+        nStart = nEnd + 1;
+    }
+    return true;
+}
+
+// The options of the webcam pictures the host feeds (and the slots it backs with a texture).
 TApplied ApplyWebCamValue(const std::wstring& option, const std::wstring& value, TRefHostCommand* pCommand)
 {
     if (option == L"--webcam") {
@@ -188,6 +205,9 @@ TApplied ApplyWebCamValue(const std::wstring& option, const std::wstring& value,
     }
     if (option == L"--webcam-fps") {
         return Applied(ParseRate(value, &pCommand->dWebCamFramesPerSecond));
+    }
+    if (option == L"--shared-texture") {
+        return Applied(ParseSharedTextureSlots(value, &pCommand->options));
     }
     return TApplied::NotThisGroup;
 }
@@ -359,6 +379,8 @@ const char* RefHostUsage()
            "                           composited by capture method 0\n"
            "  --chroma-key             with --webcam: chroma keying and a background picture\n"
            "  --webcam-fps <R>         rewrite the pictures R times a second (default 0: once)\n"
+           "  --shared-texture S[,S]   name a shared texture for frame slots S (0-5): stand-in handles\n"
+           "                           0x40000100 + S (Wine hands out none), which no device opens\n"
            "  --suppress-overlay-command  no start command to the overlay program\n"
            "  --instance-mutex <name>  capture-frame-instance mutex name\n"
            "  --uninstall-presignalled create the uninstall event signalled\n"

@@ -4,6 +4,7 @@
 #include "ipc/HostObjectNames.h"
 #include "ipc/PermissiveSecurity.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
@@ -98,6 +99,8 @@ void FillHeader(TFrameBufferHeader& header, const TRefHostOptions& options)
     header.WebCamImage.fShaderParam = options.fWebCamShaderParam;
     header.UseChromaKeying = options.bChromaKeying ? 1 : 0;
     header.bUseWebCamBackground = options.bChromaKeying ? 1 : 0;
+    std::copy(std::begin(options.ui64SharedTextureHandles), std::end(options.ui64SharedTextureHandles),
+              header.ui64SharedTextureHandles);
     WriteHeaderWideString(header, ZYR_WIDE_FIELD(wszMonitorName), ToU16(options.wsMonitorName));
     WriteHeaderWideString(header, ZYR_WIDE_FIELD(wszCaptureFrameInstanceMutexName), ToU16(options.wsInstanceMutexName));
     WriteHeaderWideString(header, ZYR_WIDE_FIELD(wszCursorEventName), ToU16(options.wsCursorEventName));

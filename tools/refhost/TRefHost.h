@@ -87,10 +87,17 @@ struct TRefHostOptions {
     double dWebCamHeight = 0.25;
     float fWebCamShaderParam = 0.5f;
     bool bChromaKeying = false;
+    // Shared texture handles per frame slot (0: none). Wine 8 hands out no shared handles, so a
+    // host under Wine can only name values that no device opens (kStandInSharedTexture + slot):
+    // the capturer then delivers those slots through shared memory, without a cursor.
+    uint64_t ui64SharedTextureHandles[kFrameSlotCount] = {};
 
     void Omit(THostObject object) { ui32Omit |= 1u << static_cast<uint32_t>(object); }
     bool IsOmitted(THostObject object) const { return (ui32Omit >> static_cast<uint32_t>(object)) & 1u; }
 };
+
+// The first stand-in shared texture handle (the slot is added); shared handles are 32-bit values.
+constexpr uint64_t kStandInSharedTexture = 0x40000100;
 
 enum class TStopMethod {
     UninstallEvent,     // signal the uninstall-all-hooks event
