@@ -5,13 +5,18 @@
 //   - BM_Capturer_Frame/1920/1080: TDXGIFullscreenCapturer::GetScreenImage at 1:1 (the staging
 //     desktop image read directly): acquire, fold one whole-desktop dirty rectangle into the desktop
 //     image, release, map, copy the rows;
-//   - BM_Capturer_Frame/1280/720: the same scaled to 1280 x 720 on the GPU (surface set 0).
+//   - BM_Capturer_Frame/1280/720: the same scaled to 1280 x 720 on the GPU (surface set 0);
+//   - BM_Engine_PortraitFrame/1 and /2: a 1080 x 1920 portrait output, unrotated (frames arrive
+//     1080 x 1920) and rotated by 90 degrees (frames arrive 1920 x 1080 and the rotation pass turns
+//     them upright): one whole-desktop frame folded in and the desktop image read row by row, so
+//     the difference is the rotation pass (one draw and one full copy per changed frame).
 // The duplication is a stand-in that hands out the same prefilled texture with one whole-desktop
 // dirty rectangle for every frame, so the numbers are the engine's and the capturer's work alone.
 // Heap allocations per frame are counted (AllocationCounter.h) and reported.
 #include "AllocationCounter.h"
 #include "BenchLogServer.h"
 #include "TRuleOutputDuplication.h"
+#include "TStandInOutput.h"
 
 #include "capturers/TDXGIFullscreenCapturer.h"
 #include "duplication/D3D11Helpers.h"
@@ -35,18 +40,23 @@ constexpr uint32_t kDesktopH = 1080;
 
 using Microsoft::WRL::ComPtr;
 
-// A 1080p B8G8R8A8 texture of `usage`, filled with a gradient when `bFill`.
-ComPtr<ID3D11Texture2D> MakeTexture(ID3D11Device* pDevice, D3D11_USAGE usage, UINT bind, UINT cpu, bool bFill)
+// The size of the frames the next DuplicateFixedFrames hands out.
+uint32_t g_ui32FrameW = kDesktopW;
+uint32_t g_ui32FrameH = kDesktopH;
+
+// A width x height (default 1080p) B8G8R8A8 texture of `usage`, filled with a gradient when `bFill`.
+ComPtr<ID3D11Texture2D> MakeTexture(ID3D11Device* pDevice, D3D11_USAGE usage, UINT bind, UINT cpu, bool bFill,
+                                    uint32_t width = kDesktopW, uint32_t height = kDesktopH)
 {
-    const D3D11_TEXTURE2D_DESC desc = d3dhelp::BgraTextureDesc(kDesktopW, kDesktopH, usage, bind, cpu);
+    const D3D11_TEXTURE2D_DESC desc = d3dhelp::BgraTextureDesc(width, height, usage, bind, cpu);
     std::vector<uint32_t> pixels;
     D3D11_SUBRESOURCE_DATA data = {};
     if (bFill) {
-        pixels.resize(size_t{kDesktopW} * kDesktopH);
+        pixels.resize(size_t{width} * height);
         for (size_t i = 0; i < pixels.size(); ++i) {
             pixels[i] = 0xFF000000u | static_cast<uint32_t>(i * 2654435761u >> 8);
         }
-        data = {pixels.data(), kDesktopW * 4, 0};
+        data = {pixels.data(), width * 4, 0};
     }
     ComPtr<ID3D11Texture2D> pTexture;
     if (pDevice->CreateTexture2D(&desc, bFill ? &data : nullptr, pTexture.GetAddressOf()) != S_OK) {
@@ -59,9 +69,10 @@ ComPtr<ID3D11Texture2D> MakeTexture(ID3D11Device* pDevice, D3D11_USAGE usage, UI
 // Every acquire hands out the same texture with one whole-desktop dirty rectangle.
 class TFixedFrameDuplication final : public testdup::TRuleOutputDuplication {
 public:
-    explicit TFixedFrameDuplication(ComPtr<ID3D11Device> pDeviceArg)
-        : TRuleOutputDuplication(pDeviceArg, kDesktopW, kDesktopH),
-          pFrame(MakeTexture(pDeviceArg.Get(), D3D11_USAGE_DEFAULT, 0, 0, true))
+    TFixedFrameDuplication(ComPtr<ID3D11Device> pDeviceArg, uint32_t width, uint32_t height)
+        : TRuleOutputDuplication(pDeviceArg, width, height),
+          pFrame(MakeTexture(pDeviceArg.Get(), D3D11_USAGE_DEFAULT, 0, 0, true, width, height)),
+          dirty{0, 0, static_cast<LONG>(width), static_cast<LONG>(height)}
     {
     }
 
@@ -77,7 +88,7 @@ protected:
 
 private:
     ComPtr<ID3D11Texture2D> pFrame;
-    RECT dirty{0, 0, static_cast<LONG>(kDesktopW), static_cast<LONG>(kDesktopH)};
+    RECT dirty;
 };
 
 HRESULT DuplicateFixedFrames(IDXGIOutput1* /*pOutput*/, IUnknown* pDevice, IDXGIOutputDuplication** ppDuplication)
@@ -86,7 +97,7 @@ HRESULT DuplicateFixedFrames(IDXGIOutput1* /*pOutput*/, IUnknown* pDevice, IDXGI
     if (pDevice == nullptr || pDevice->QueryInterface(IID_PPV_ARGS(pD3DDevice.GetAddressOf())) != S_OK) {
         return E_INVALIDARG;
     }
-    *ppDuplication = new TFixedFrameDuplication(pD3DDevice);
+    *ppDuplication = new TFixedFrameDuplication(pD3DDevice, g_ui32FrameW, g_ui32FrameH);
     return S_OK;
 }
 
@@ -200,9 +211,64 @@ void BM_Capturer_WebCam720(benchmark::State& state)
         static_cast<double>(AllocationCount() - ui64AllocationsBefore) / static_cast<double>(state.iterations()));
 }
 
+// range(0): the output's rotation (1 identity, 2 rotated by 90 degrees).
+void BM_Engine_PortraitFrame(benchmark::State& state)
+{
+    constexpr uint32_t kPortraitW = 1080;
+    constexpr uint32_t kPortraitH = 1920;
+    const auto rotation = static_cast<DXGI_MODE_ROTATION>(state.range(0));
+    const bool bRotated = rotation == DXGI_MODE_ROTATION_ROTATE90;
+    g_ui32FrameW = bRotated ? kPortraitH : kPortraitW;
+    g_ui32FrameH = bRotated ? kPortraitW : kPortraitH;
+    const TScopedDuplicateOutput hook(&DuplicateFixedFrames);
+    ComPtr<IDXGIFactory1> pFactory;
+    ComPtr<IDXGIAdapter1> pAdapter;
+    if (::CreateDXGIFactory1(IID_PPV_ARGS(pFactory.GetAddressOf())) != S_OK ||
+        pFactory->EnumAdapters1(0, pAdapter.GetAddressOf()) != S_OK) {
+        state.SkipWithError("no adapter");
+        return;
+    }
+    DXGI_OUTPUT_DESC desc = {};
+    desc.DesktopCoordinates = RECT{0, 0, LONG(kPortraitW), LONG(kPortraitH)};
+    desc.Rotation = rotation;
+    testdup::TStandInOutput output(S_OK, desc);
+    {
+        TDXGIDuplication engine(pAdapter, ComPtr<IDXGIOutput1>(&output), ::GetModuleHandleW(nullptr), 129, 130);
+        TFrameSlot slot(kPortraitW, kPortraitH);
+        auto frame = [&] {
+            if (engine.GetFrame() != drOk || engine.ReleaseFrame() != drOk || !engine.MapSurface(kDesktopSurfaceId)) {
+                return false;
+            }
+            const uint8_t* pRow = engine.DataPointer(kDesktopSurfaceId);
+            for (uint32_t y = 0; y < kPortraitH; ++y, pRow += engine.DataStride(kDesktopSurfaceId)) {
+                std::memcpy(slot.bytes.data() + size_t{y} * slot.area.ui32Stride, pRow, kPortraitW * 4);
+            }
+            engine.UnmapSurface(kDesktopSurfaceId);
+            return true;
+        };
+        if (!engine.IsInitialized() || !frame() || (bRotated && engine.BeforeRotateDesktopImage() == nullptr)) {
+            state.SkipWithError("no engine");
+            return;
+        }
+        const uint64_t ui64AllocationsBefore = AllocationCount();
+        for (auto _ : state) {
+            if (!frame()) {
+                state.SkipWithError("a frame failed");
+                break;
+            }
+            benchmark::DoNotOptimize(slot.bytes.data());
+        }
+        state.counters["allocs_per_frame"] = benchmark::Counter(
+            static_cast<double>(AllocationCount() - ui64AllocationsBefore) / static_cast<double>(state.iterations()));
+    }
+    g_ui32FrameW = kDesktopW;
+    g_ui32FrameH = kDesktopH;
+}
+
 BENCHMARK(BM_Baseline_CopyMapRows)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Capturer_Frame)->Args({1920, 1080})->Args({1280, 720})->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Capturer_WebCam720)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Engine_PortraitFrame)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

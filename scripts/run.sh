@@ -12,6 +12,9 @@
 # reports what changed as dirty rectangles. Everything after that call is the real method-0 path.
 # ZYR_WEBCAM=M (implies ZYR_METHOD=0) also has the host feed a webcam test picture, composited by the
 # capturer on the GPU with the webcam shader's parameter M (e.g. 0.5: half opacity; 12: soft edge).
+# ZYR_ROTATION=2|3|4 (implies ZYR_METHOD=0) has the test variant present the display rotated by 90,
+# 180 or 270 degrees, so the engine's rotation pass turns the screen's frames upright; GDI still sees
+# the display unrotated, so the capture is the 1080 x 1080 square both agree on.
 # Frames: build/run/frames/frame_NNNN.png; the capturer's log: build/run/capturer.log.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -23,6 +26,12 @@ webcam=()
 if [ -n "${ZYR_WEBCAM:-}" ]; then
   method=0
   webcam=(--webcam "$ZYR_WEBCAM")
+fi
+region=()
+if [ -n "${ZYR_ROTATION:-}" ]; then
+  method=0
+  export ZYRTestDupRotation="$ZYR_ROTATION"
+  region=(--region 0,0,1080,1080)
 fi
 case "$method" in
   1) capturer=ZYRFullscreenCapturer ;;
@@ -75,7 +84,7 @@ server_pid=$!
 
 set +e
 wine "$bin/tools/refhost/ZYRRefHost.exe" --capturer "$(winpath "$bin/src/$capturer.exe")" \
-  --wait-event "$names-log-ready" --method "$method" "${webcam[@]}" --cursor-picture colour --frames "$frames" --png-dir "$(winpath "$out/frames")" "$@"
+  --wait-event "$names-log-ready" --method "$method" "${webcam[@]}" "${region[@]}" --cursor-picture colour --frames "$frames" --png-dir "$(winpath "$out/frames")" "$@"
 host_status=$?
 set -e
 count=$(find "$out/frames" -name 'frame_*.png' 2>/dev/null | wc -l)

@@ -7,12 +7,18 @@ HRESULT RealDuplicateOutput(IDXGIOutput1* pOutput, IUnknown* pDevice, IDXGIOutpu
     return pOutput->DuplicateOutput(pDevice, ppDuplication);
 }
 
+HRESULT RealGetOutputDesc(IDXGIOutput* pOutput, DXGI_OUTPUT_DESC* pDesc)
+{
+    return pOutput != nullptr ? pOutput->GetDesc(pDesc) : E_POINTER;
+}
+
 HMODULE RealLoadLibrary(const wchar_t* pszName)
 {
     return ::LoadLibraryW(pszName);
 }
 
 TDuplicateOutputFn g_pfnDuplicateOutput = &RealDuplicateOutput;
+TGetOutputDescFn g_pfnGetOutputDesc = &RealGetOutputDesc;
 TLoadLibraryFn g_pfnLoadCompilerLibrary = &RealLoadLibrary;
 
 // The hook variable and the real call of each seam.
@@ -23,6 +29,14 @@ TDuplicateOutputFn& Hook(TDuplicateOutputFn*)
 TDuplicateOutputFn Real(TDuplicateOutputFn*)
 {
     return &RealDuplicateOutput;
+}
+TGetOutputDescFn& Hook(TGetOutputDescFn*)
+{
+    return g_pfnGetOutputDesc;
+}
+TGetOutputDescFn Real(TGetOutputDescFn*)
+{
+    return &RealGetOutputDesc;
 }
 TLoadLibraryFn& Hook(TLoadLibraryFn*)
 {
@@ -38,6 +52,11 @@ TLoadLibraryFn Real(TLoadLibraryFn*)
 HRESULT CallDuplicateOutput(IDXGIOutput1* pOutput, IUnknown* pDevice, IDXGIOutputDuplication** ppDuplication)
 {
     return g_pfnDuplicateOutput(pOutput, pDevice, ppDuplication);
+}
+
+HRESULT CallGetOutputDesc(IDXGIOutput* pOutput, DXGI_OUTPUT_DESC* pDesc)
+{
+    return g_pfnGetOutputDesc(pOutput, pDesc);
 }
 
 HMODULE CallLoadCompilerLibrary(const wchar_t* pszName)
@@ -58,4 +77,5 @@ TScopedSeam<TFn>::~TScopedSeam()
 }
 
 template class TScopedSeam<TDuplicateOutputFn>;
+template class TScopedSeam<TGetOutputDescFn>;
 template class TScopedSeam<TLoadLibraryFn>;

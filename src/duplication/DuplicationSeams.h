@@ -1,5 +1,8 @@
-// The two platform calls of the duplication engine that are reached through a seam:
+// The platform calls of the duplication engine that are reached through a seam:
 //   - IDXGIOutput1::DuplicateOutput, which Wine does not implement;
+//   - IDXGIOutput::GetDesc, in the enumeration of outputs and in the engine's construction, so that
+//     an output can be presented with a rotation and desktop rectangle the machine does not have
+//     (Wine's one output is 1920 x 1080, unrotated);
 //   - the loading of the run-time shader compiler library (LoadLibraryW in the compiler search of a
 //     rotated output), so that a search can be made to find nothing, a library without the entry,
 //     or a compiler that fails.
@@ -20,11 +23,14 @@
 // for the caller; on failure it is null and the HRESULT says why.
 using TDuplicateOutputFn = HRESULT (*)(IDXGIOutput1* pOutput, IUnknown* pDevice,
                                        IDXGIOutputDuplication** ppDuplication);
+// Same contract as IDXGIOutput::GetDesc.
+using TGetOutputDescFn = HRESULT (*)(IDXGIOutput* pOutput, DXGI_OUTPUT_DESC* pDesc);
 // Same contract as LoadLibraryW: a module with one load reference for the caller, or null.
 using TLoadLibraryFn = HMODULE (*)(const wchar_t* pszName);
 
 // What the engine calls: the installed hook, or the real call.
 HRESULT CallDuplicateOutput(IDXGIOutput1* pOutput, IUnknown* pDevice, IDXGIOutputDuplication** ppDuplication);
+HRESULT CallGetOutputDesc(IDXGIOutput* pOutput, DXGI_OUTPUT_DESC* pDesc);
 HMODULE CallLoadCompilerLibrary(const wchar_t* pszName);
 
 // Installs `pfn` (null: the real call) for its lifetime and puts the previous hook back when
@@ -42,7 +48,9 @@ private:
 };
 
 using TScopedDuplicateOutput = TScopedSeam<TDuplicateOutputFn>;
+using TScopedGetOutputDesc = TScopedSeam<TGetOutputDescFn>;
 using TScopedLoadCompilerLibrary = TScopedSeam<TLoadLibraryFn>;
 
 extern template class TScopedSeam<TDuplicateOutputFn>;
+extern template class TScopedSeam<TGetOutputDescFn>;
 extern template class TScopedSeam<TLoadLibraryFn>;

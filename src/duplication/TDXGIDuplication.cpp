@@ -50,7 +50,7 @@ std::vector<TDisplayOutputInfo> EnumerateOutputs(IDXGIAdapter1* pAdapter, const 
     for (UINT uiIndex = 0; pAdapter->EnumOutputs(uiIndex, pOutput.ReleaseAndGetAddressOf()) == S_OK; ++uiIndex) {
         DXGI_OUTPUT_DESC desc = {};
         TDisplayOutputInfo info;
-        if (pOutput->GetDesc(&desc) == S_OK) {
+        if (CallGetOutputDesc(pOutput.Get(), &desc) == S_OK) {
             info.wsDeviceName = desc.DeviceName;
         } else {
             desc = {};  // monitor, rectangle and rotation stay zero
@@ -101,7 +101,7 @@ TDXGIDuplication::~TDXGIDuplication()
 bool TDXGIDuplication::DescribeOutput()
 {
     DXGI_OUTPUT_DESC desc = {};
-    const HRESULT hr = pOutput ? pOutput->GetDesc(&desc) : E_POINTER;
+    const HRESULT hr = CallGetOutputDesc(pOutput.Get(), &desc);
     if (hr != S_OK) {
         LogError("%s  Output GetDesc error %x", kConstructorName, Hex(hr));
         return false;

@@ -3,6 +3,11 @@
 // runs as with real desktop duplication (handshake, warm-up, slots, engine, staging read or GPU
 // scaling); pixels are compared with the pattern ZYRScene paints.
 #include "FramesFixture.h"
+#include "TScreenOutputDuplication.h"
+
+#include "ScenePattern.h"
+
+#include <windows.h>
 
 namespace {
 
@@ -97,6 +102,59 @@ TEST_F(ScaledDuplicationFrames, RequestedSizesAreDrawnWithBarsOrStretched)
         EXPECT_EQ(run.iExitCode, 0);
         EXPECT_GE(run.Find(kParameters + "will use scaled surface"), 0) << ::testing::PrintToString(run.Texts());
         EXPECT_GE(run.Find(kThread + " safe image size " + std::to_string(c.width) + " x " + std::to_string(c.height)), 0);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The test variant presents the screen as an output rotated by 90 or 270 degrees (a 1080 x 1920
+// portrait desktop whose frames arrive in the screen's own orientation); the host's frames are the
+// screen turned upright, every pixel exact. Only the duplication's description is rotated: GDI
+// still reports Wine's monitor as 1920 x 1080, so the capture region is the 1080 x 1080 square that
+// lies on both.
+TEST_F(DuplicationFrames, ARotatedOutputIsCapturedUprightThroughTheRotationPass)
+{
+    struct Case {
+        const wchar_t* rotation;
+        // Where frame pixel (x, y) comes from on the 1920 x 1080 screen.
+        int (*screenX)(int x, int y);
+        int (*screenY)(int x, int y);
+    };
+    const Case cases[] = {
+        {L"2", [](int, int y) { return y; }, [](int x, int) { return kScreenH - 1 - x; }},
+        {L"4", [](int, int y) { return kScreenW - 1 - y; }, [](int x, int) { return x; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rotation[0] == L'2' ? "90 degrees" : "270 degrees");
+        ASSERT_TRUE(::SetEnvironmentVariableW(testdup::kRotationVariable, c.rotation));
+        TRefHostOptions options = DuplicationOptions();
+        options.captureRegion = THooksRect{0, 0, kScreenH, kScreenH};
+        options.bDontMirrorFrames = true;
+        StartFrames(options);
+        ::SetEnvironmentVariableW(testdup::kRotationVariable, nullptr);
+        ASSERT_EQ(Frame(0), TFrameResult::Ok);
+        ASSERT_EQ(picture.ui32Width, uint32_t(kScreenH));
+        ASSERT_EQ(picture.ui32Height, uint32_t(kScreenH));
+        size_t mismatches = 0;
+        for (int y = 0; y < kScreenH; ++y) {
+            for (int x = 0; x < kScreenH; ++x) {
+                const uint32_t expected = scene::PatternPixel(scene::Pattern::Coords, c.screenX(x, y), c.screenY(x, y),
+                                                              ui32Generation);
+                const uint32_t actual = picture.vecPixels[size_t(y) * kScreenH + x] & scene::kPatternColourMask;
+                if (actual != expected && mismatches++ == 0) {
+                    ADD_FAILURE() << "first mismatch at (" << x << ", " << y << ")";
+                }
+            }
+        }
+        EXPECT_EQ(mismatches, 0u);
+        const TCapturerRun run = Stop();
+        EXPECT_EQ(run.iExitCode, 0);
+        EXPECT_GE(run.Find("TDXGIDuplication::InitRotation exit with 1"), 0) << ::testing::PrintToString(run.Texts());
+        for (const auto& record : run.records) {
+            EXPECT_FALSE(record.fields.ui32Type == 2u && record.strText.rfind("TDXGI", 0) == 0) << record.strText;
+        }
     }
 }
 

@@ -38,6 +38,12 @@ constexpr char kScreenDuplicationMarker[] = "ZYRTestDup screen-backed duplicatio
 // DXGI_ERROR_ACCESS_LOST.
 std::wstring AccessLostEventName(uint32_t ui32ProcessId);
 
+// The environment variable that makes the test variant present its outputs rotated: "2", "3" or
+// "4" (90, 180, 270 degrees, as DXGI_MODE_ROTATION numbers them). The engine then sees a desktop
+// rectangle of exchanged extents for 90 and 270 degrees and turns the screen grabs, which stay in
+// the screen's own (native) orientation, upright. Read once, when the process starts.
+constexpr wchar_t kRotationVariable[] = L"ZYRTestDupRotation";
+
 class TScreenOutputDuplication final : public TRuleOutputDuplication {
 public:
     // What the frames cost so far: for benchmarks and tests.

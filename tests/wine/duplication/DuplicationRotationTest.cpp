@@ -209,6 +209,23 @@ TEST_F(DuplicationRotation, UnrotatedOutputsHaveNoPassAndLookForNoCompiler)
     }
 }
 
+// A rotation value the platform does not define: the pass runs with the 0-degree quad (an error
+// line per changed frame says so), so the image arrives as it was delivered.
+TEST_F(DuplicationRotation, AnUnknownRotationValueDrawsTheImageUnturned)
+{
+    fakedup::TFakeDuplicationFactory factory(kDesktopWidth, kDesktopHeight);
+    duptest::TStandInOutput standIn(S_OK, PortraitDesc(static_cast<DXGI_MODE_ROTATION>(5)));
+    auto engine = Engine(standIn);
+    ASSERT_TRUE(engine->IsInitialized());
+    ASSERT_NE(engine->BeforeRotateDesktopImage(), nullptr);
+    duptest::TDesktopModel model(kDesktopWidth, kDesktopHeight);
+    model.Fill(2);
+    const std::vector<std::string> texts =
+        Step(*engine, factory, Frame(2, {}, {RECT{0, 0, kDesktopWidth, kDesktopHeight}}));
+    EXPECT_EQ(Count(texts, "TDXGIDuplication::GetRotationVertexBuffer Invalid rotation mode"), 1u);
+    EXPECT_TRUE(duptest::SameImage(duptest::ReadSurface(*engine, kDesktopSurfaceId, kDesktopWidth), model.Image()));
+}
+
 // Each case builds a 90-degree engine with a scripted compiler search.
 TEST_F(DuplicationRotation, CompilerSearchGoesDownTheVersionsAndKeepsOneWorkingLibrary)
 {

@@ -4,6 +4,7 @@
 // engine's copies, read-back of a mapped surface, and a CPU reference of the scaled draw.
 #pragma once
 
+#include "TStandInOutput.h"
 #include "duplication/TDXGIDuplication.h"
 
 #include <gtest/gtest.h>
@@ -25,48 +26,8 @@ struct TRealOutput {
 };
 TRealOutput FirstOutput();
 
-// An IDXGIOutput1 that answers GetDesc with `hrDesc` and `desc`, and E_NOTIMPL to everything else.
-// It counts its own references and is never deleted through them (it lives on the test's stack).
-class TStandInOutput final : public IDXGIOutput1 {
-public:
-    TStandInOutput(HRESULT hrDescArg, const DXGI_OUTPUT_DESC& descArg) : hrDesc(hrDescArg), desc(descArg) {}
-    ULONG References() const { return ulReferences; }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppObject) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++ulReferences; }
-    ULONG STDMETHODCALLTYPE Release() override { return --ulReferences; }
-    HRESULT STDMETHODCALLTYPE SetPrivateData(REFGUID, UINT, const void*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetPrivateDataInterface(REFGUID, const IUnknown*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetPrivateData(REFGUID, UINT*, void*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetParent(REFIID, void** ppParent) override;
-    HRESULT STDMETHODCALLTYPE GetDesc(DXGI_OUTPUT_DESC* pDesc) override;
-    HRESULT STDMETHODCALLTYPE GetDisplayModeList(DXGI_FORMAT, UINT, UINT*, DXGI_MODE_DESC*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE FindClosestMatchingMode(const DXGI_MODE_DESC*, DXGI_MODE_DESC*, IUnknown*) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE WaitForVBlank() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE TakeOwnership(IUnknown*, BOOL) override { return E_NOTIMPL; }
-    void STDMETHODCALLTYPE ReleaseOwnership() override {}
-    HRESULT STDMETHODCALLTYPE GetGammaControlCapabilities(DXGI_GAMMA_CONTROL_CAPABILITIES*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetGammaControl(const DXGI_GAMMA_CONTROL*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetGammaControl(DXGI_GAMMA_CONTROL*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetDisplaySurface(IDXGISurface*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetDisplaySurfaceData(IDXGISurface*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetFrameStatistics(DXGI_FRAME_STATISTICS*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetDisplayModeList1(DXGI_FORMAT, UINT, UINT*, DXGI_MODE_DESC1*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE FindClosestMatchingMode1(const DXGI_MODE_DESC1*, DXGI_MODE_DESC1*, IUnknown*) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetDisplaySurfaceData1(IDXGIResource*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE DuplicateOutput(IUnknown*, IDXGIOutputDuplication** ppDuplication) override;
-
-private:
-    HRESULT hrDesc;
-    DXGI_OUTPUT_DESC desc;
-    ULONG ulReferences = 1;
-};
+// An output whose description the test chooses.
+using TStandInOutput = testdup::TStandInOutput;
 
 // A desktop picture whose every pixel says where it is (up to 2048 x 2048) and which of four
 // pictures (tag 0 to 3) it belongs to: B = x & 255, G = y & 255, R = (x >> 8) | (y >> 8) << 3 |
