@@ -5,6 +5,7 @@
 // overlays.
 #include "FakeOutputDuplication.h"
 #include "ProcessLogServer.h"
+#include "TextureReadback.h"
 #include "capturers/TDXGIFullscreenCapturer.h"
 
 #include <gtest/gtest.h>
@@ -381,33 +382,15 @@ TEST_F(DXGICapturer, CopiesNoMoreRowsThanTheSurfaceHasAndNoMoreBytesThanTheFrame
 
 namespace {
 
-// The pixels of a B8G8R8A8 texture of `pDevice`, read through a staging copy, as a top-down frame.
+// The pixels of a B8G8R8A8 texture of `pDevice` as a top-down frame.
 FrameBuffer ReadBack(ID3D11Device* pDevice, ID3D11Texture2D* pTexture)
 {
     D3D11_TEXTURE2D_DESC desc = {};
     pTexture->GetDesc(&desc);
     FrameBuffer frame(desc.Width, desc.Height, desc.Width * 4);
-    desc.Usage = D3D11_USAGE_STAGING;
-    desc.BindFlags = 0;
-    desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-    Microsoft::WRL::ComPtr<ID3D11Texture2D> pStaging;
-    Microsoft::WRL::ComPtr<ID3D11DeviceContext> pContext;
-    pDevice->GetImmediateContext(pContext.GetAddressOf());
-    D3D11_MAPPED_SUBRESOURCE mapped = {};
-    if (pDevice->CreateTexture2D(&desc, nullptr, pStaging.GetAddressOf()) != S_OK) {
-        ADD_FAILURE() << "no staging texture";
-        return frame;
-    }
-    pContext->CopyResource(pStaging.Get(), pTexture);
-    if (pContext->Map(pStaging.Get(), 0, D3D11_MAP_READ, 0, &mapped) != S_OK) {
-        ADD_FAILURE() << "the staging texture does not map";
-        return frame;
-    }
-    for (uint32_t y = 0; y < desc.Height; ++y) {
-        std::memcpy(frame.bytes.data() + size_t{y} * desc.Width * 4,
-                    static_cast<const uint8_t*>(mapped.pData) + size_t{y} * mapped.RowPitch, size_t{desc.Width} * 4);
-    }
-    pContext->Unmap(pStaging.Get(), 0);
+    const std::vector<uint32_t> pixels = fakedup::ReadTexturePixels(pDevice, pTexture);
+    EXPECT_EQ(pixels.size(), size_t{desc.Width} * desc.Height) << "the texture could not be read back";
+    std::memcpy(frame.bytes.data(), pixels.data(), std::min(frame.bytes.size(), pixels.size() * 4));
     return frame;
 }
 

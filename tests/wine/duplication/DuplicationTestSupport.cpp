@@ -1,10 +1,12 @@
 #include "DuplicationTestSupport.h"
+#include "TextureReadback.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
+#include <tuple>
 
 namespace duptest {
 
@@ -110,29 +112,10 @@ TImage ReadSurface(TDXGIDuplication& engine, uint32_t id, uint32_t ui32Width)
 TImage ReadTexture(TDXGIDuplication& engine, ID3D11Texture2D* pTexture)
 {
     TImage image;
-    D3D11_TEXTURE2D_DESC desc = {};
-    pTexture->GetDesc(&desc);
-    desc.Usage = D3D11_USAGE_STAGING;
-    desc.BindFlags = 0;
-    desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-    desc.MiscFlags = 0;
-    TComPtr<ID3D11Texture2D> pStaging;
-    if (engine.Device()->CreateTexture2D(&desc, nullptr, pStaging.GetAddressOf()) != S_OK) {
-        return image;
+    image.vecPixels = fakedup::ReadTexturePixels(engine.Device(), pTexture);
+    if (!image.vecPixels.empty()) {
+        std::tie(image.ui32Width, image.ui32Height) = TextureSize(pTexture);
     }
-    engine.Context()->CopyResource(pStaging.Get(), pTexture);
-    D3D11_MAPPED_SUBRESOURCE mapped = {};
-    if (engine.Context()->Map(pStaging.Get(), 0, D3D11_MAP_READ, 0, &mapped) != S_OK) {
-        return image;
-    }
-    image.ui32Width = desc.Width;
-    image.ui32Height = desc.Height;
-    image.vecPixels.resize(size_t{desc.Width} * desc.Height);
-    for (uint32_t y = 0; y < desc.Height; ++y) {
-        std::memcpy(&image.vecPixels[size_t{y} * desc.Width], static_cast<const uint8_t*>(mapped.pData) + size_t{y} * mapped.RowPitch,
-                    size_t{desc.Width} * 4);
-    }
-    engine.Context()->Unmap(pStaging.Get(), 0);
     return image;
 }
 
