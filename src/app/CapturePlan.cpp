@@ -1,6 +1,7 @@
 #include "app/CapturePlan.h"
 
 #include "capturers/CaptureGeometry.h"
+#include "log/LogDirectory.h"
 
 namespace capplan {
 
@@ -68,6 +69,14 @@ uint32_t WarmUpLeftMs(uint32_t ui32Start, uint32_t ui32Now)
 {
     const uint32_t ui32Elapsed = ui32Now - ui32Start;
     return ui32Elapsed < kWarmUpMs ? kWarmUpMs - ui32Elapsed : 0;
+}
+
+std::u16string OverlayProgramPath(std::u16string_view modulePath, uint32_t ui32Length, uint32_t ui32Capacity)
+{
+    if (ui32Length == 0 || ui32Length >= ui32Capacity || ui32Length > modulePath.size()) {
+        return std::u16string();
+    }
+    return zyrlog::ModuleDirectoryOf(modulePath.substr(0, ui32Length)) + u"fullscreenoverlay.exe";
 }
 
 uint32_t CounterToMilliseconds(uint64_t ui64Counter, uint64_t ui64Frequency)

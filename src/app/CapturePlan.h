@@ -6,6 +6,8 @@
 #include "framebuffer/TFrameBufferHeader.h"
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace capplan {
 
@@ -37,6 +39,12 @@ TImageSize SafeImageSize(int32_t iRequestedWidth, int32_t iRequestedHeight, cons
 // (32-bit tick counts, wrap-around safe); 0 when it is over.
 constexpr uint32_t kWarmUpMs = 2000;
 uint32_t WarmUpLeftMs(uint32_t ui32Start, uint32_t ui32Now);
+
+// The overlay program's full path beside this module, from what GetModuleFileNameW gave: the path
+// and its length in a buffer of `ui32Capacity` units. Empty when nothing was read or the path did
+// not fit (the platform then truncates it): the program is not started, as a bare or cut name
+// would be looked for along the search path.
+std::u16string OverlayProgramPath(std::u16string_view modulePath, uint32_t ui32Length, uint32_t ui32Capacity);
 
 // Milliseconds of a performance-counter value c at frequency f, low 32 bits: the 100 ns count
 // q * 10^7 + (r * 10^7) / f with q = c / f, r = c % f, divided by 10^4. 0 when f is 0.

@@ -6,6 +6,8 @@
 
 #include <mmsystem.h>
 
+#include <exception>
+
 namespace {
 
 // The loop sleeps 1 ms between request checks and after each frame. With the default 15.6 ms
@@ -76,5 +78,11 @@ void TZYRFullscreenCapturer::CaptureScreenThread()
     resources.pAccessMutexes = &mapAccessMutexes;
     resources.pTheFirstFrameCapturedEvent = pTheFirstFrameCapturedEvent.get();
     resources.pTerminate = &bTerminateCaptureScreenThread;
-    TCaptureScreenLoop(resources, environment).Run();
+    try {
+        TCaptureScreenLoop(resources, environment).Run();
+    } catch (const std::exception& error) {
+        // A thread that throws would end the process without a word: this one stops capturing,
+        // and the process keeps supervising until the host ends it.
+        LogError("%s the capture thread stopped: %s", "TZYRFullscreenCapturer::CaptureScreenThread", error.what());
+    }
 }

@@ -2,6 +2,8 @@
 // this executable, and the monitor of the application the user works in.
 #include "app/TZYRFullscreenCapturer.h"
 
+#include "app/CapturePlan.h"
+#include "ipc/WideText.h"
 #include "log/Log.h"
 
 #include <shellapi.h>
@@ -13,7 +15,6 @@ namespace {
 constexpr const char kStartName[] = "TZYRFullscreenCapturer::StartFullscreenOverlay";
 constexpr const char kTerminateName[] = "TZYRFullscreenCapturer::TerminateFullscreenOverlay";
 constexpr const char kMonitorName[] = "TZYRFullscreenCapturer::GetMonitorForActiveApplication";
-constexpr wchar_t kOverlayFileName[] = L"fullscreenoverlay.exe";
 constexpr DWORD kFileNameLimit = 260;
 
 int LastErrorCode()
@@ -21,21 +22,13 @@ int LastErrorCode()
     return static_cast<int>(::GetLastError());
 }
 
-// The directory of the running executable, ending in a backslash; empty when it cannot be read.
-std::wstring ModuleDirectory()
+// The overlay program beside the running executable; empty when the executable's path cannot be
+// read whole.
+std::wstring OverlayProgramPath()
 {
     wchar_t path[kFileNameLimit] = {};
     const DWORD length = ::GetModuleFileNameW(nullptr, path, kFileNameLimit);
-    if (length == 0 || length >= kFileNameLimit) {
-        return std::wstring();
-    }
-    std::wstring directory(path, length);
-    const size_t separator = directory.find_last_of(L"\\/");
-    directory.resize(separator == std::wstring::npos ? 0 : separator);
-    if (directory.empty() || directory.back() != L'\\') {
-        directory.push_back(L'\\');
-    }
-    return directory;
+    return ToWide(capplan::OverlayProgramPath(ToU16(std::wstring(path, length)), length, kFileNameLimit));
 }
 
 }  // namespace
@@ -44,7 +37,13 @@ bool TZYRFullscreenCapturer::StartFullscreenOverlay()
 {
     int result = 0;
     TScopedLog scope(kStartName, &result);
-    const std::wstring path = ModuleDirectory() + kOverlayFileName;
+    const std::wstring path = OverlayProgramPath();
+    if (path.empty()) {
+        // A bare name would be looked for along the search path: another program could be started.
+        LogError("%s the module path does not fit in %d characters, the overlay program is not started", kStartName,
+                 static_cast<int>(kFileNameLimit - 1));
+        return false;
+    }
     const std::wstring parameters = std::to_wstring(::GetCurrentProcessId());
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof(info);
@@ -89,7 +88,8 @@ std::wstring TZYRFullscreenCapturer::GetMonitorForActiveApplication()
         LogVerbose("%s unable to find the foreground window error %d", kMonitorName, LastErrorCode());
         return std::wstring();
     }
-    HMONITOR hMonitor = ::MonitorFromWindow(hWindow, MONITOR_DEFAULTTONULL);
+    // A window that touches no monitor (moved off every screen) belongs to the nearest one.
+    HMONITOR hMonitor = ::MonitorFromWindow(hWindow, MONITOR_DEFAULTTONEAREST);
     if (hMonitor == nullptr) {
         LogVerbose("%s MonitorFromWindow error %d, will use the primary monitor", kMonitorName, LastErrorCode());
         hMonitor = ::MonitorFromWindow(hWindow, MONITOR_DEFAULTTOPRIMARY);

@@ -1,6 +1,8 @@
 #include "app/TZYRFullscreenCapturer.h"
 #include "ipc/WideText.h"
 
+#include <exception>
+
 #include "app/CommandLine.h"
 #include "duplication/TDXGIDuplication.h"
 #include "ipc/HostObjectNames.h"
@@ -14,6 +16,8 @@ constexpr const char kRunName[] = "TZYRFullscreenCapturer::Run";
 constexpr DWORD kUninstallWaitMs = 500;
 constexpr int kDuplicationAvailable = 10002;
 constexpr int kDuplicationUnavailable = -2;
+constexpr int kCaptureThreadNotStarted = -14;
+constexpr int kUnexpectedFailure = -15;
 
 int ErrorCode()
 {
@@ -96,7 +100,9 @@ int TZYRFullscreenCapturer::Run()
         return startResult;
     }
     nCaptureMethod = frameBuffer.Header()->ui32CaptureMethod;
-    StartCaptureScreenThread();
+    if (!StartCaptureScreenThread()) {
+        return kCaptureThreadNotStarted;
+    }
     LogInfo("%s before the main loop", kRunName);
     Supervise();
     pCaptureScreenThread.reset();
@@ -193,7 +199,9 @@ int TZYRFullscreenCapturer::OpenAccessMutexes()
     return 0;
 }
 
-void TZYRFullscreenCapturer::StartCaptureScreenThread()
+// The platform may refuse a thread (resources, memory): that is a start-up failure like the others,
+// with an exit code of its own, and never an exception out of the process.
+bool TZYRFullscreenCapturer::StartCaptureScreenThread()
 {
     auto stop = [this](std::thread* pThread) {
         constexpr const char kName[] = "TZYRFullscreenCapturer::CaptureScreenThreadDeleter";
@@ -205,7 +213,30 @@ void TZYRFullscreenCapturer::StartCaptureScreenThread()
         delete pThread;
         LogInfo("%s exit", kName);
     };
-    pCaptureScreenThread = TThreadHolder(new std::thread([this] { CaptureScreenThread(); }), stop);
+    try {
+        // The holder and its deleter exist before the thread: once the thread runs, nothing that
+        // can fail is left, so a running thread always has its owner.
+        TThreadHolder holder(nullptr, stop);
+        holder.reset(new std::thread([this] { CaptureScreenThread(); }));
+        pCaptureScreenThread = std::move(holder);
+        return true;
+    } catch (const std::exception& error) {
+        LogError("%s unable to start the capture thread: %s, exit with %d", kRunName, error.what(),
+                 kCaptureThreadNotStarted);
+        return false;
+    }
+}
+
+int TZYRFullscreenCapturer::RunGuarded()
+{
+    try {
+        return Run();
+    } catch (const std::exception& error) {
+        LogError("%s unexpected failure: %s, exit with %d", kRunName, error.what(), kUnexpectedFailure);
+    } catch (...) {
+        LogError("%s unexpected failure, exit with %d", kRunName, kUnexpectedFailure);
+    }
+    return kUnexpectedFailure;
 }
 
 void TZYRFullscreenCapturer::Supervise()

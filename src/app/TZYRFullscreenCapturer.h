@@ -34,6 +34,9 @@ public:
 
     // The whole life of the process: returns the exit code (0, or a negative start-up failure).
     int Run();
+    // Run, with nothing thrown out of it: an exception that reaches here (none is expected) is
+    // logged and ends the process with -15.
+    int RunGuarded();
 
     // Appends every argument of the process's command line, argv[0] first, to vecArguments.
     void ParseCommandLine();
@@ -58,7 +61,8 @@ private:
     int RunDuplicationProbe();
     int OpenHostObjects();
     int OpenAccessMutexes();
-    void StartCaptureScreenThread();
+    // False (with an error line) when the thread could not be made.
+    bool StartCaptureScreenThread();
     void Supervise();
     void CaptureScreenThread();
 

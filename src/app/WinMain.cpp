@@ -11,7 +11,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR /*lpC
     int result = 0;
     {
         TZYRFullscreenCapturer capturer(hInstance);
-        result = capturer.Run();
+        result = capturer.RunGuarded();
         LogInfo("%s exit with %d", "WinMain", result);
     }
     return result;

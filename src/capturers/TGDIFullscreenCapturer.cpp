@@ -88,7 +88,7 @@ bool TGDIFullscreenCapturer::Initialize(std::wstring wsName)
         if (wsDisplayName == display.wszDeviceName) {
             vecSelectedDisplays.push_back(display);
             pScreenImageInSysMem = std::make_unique<TZYRWindowsBitmap>(display.iWidth, display.iHeight, 32, 0, nullptr);
-            LogInfoW(L"%S will use display '%s'", kName, display.wszDeviceName);
+            LogInfo("%s will use display '%S'", kName, display.wszDeviceName);
             bResult = true;
             break;
         }

@@ -77,7 +77,9 @@ bool TZYRWindowsBitmap::CreateDib(int32_t iWidth, int32_t iHeight, int32_t iBits
     ReleaseDib();
     // Palette entries only below 16 bits per pixel, never more than such a pixel can index. GDI
     // reads a full table (2^bpp entries) when colours-used is 0, so the block always has room for
-    // one; entries the caller did not give stay zero (black).
+    // one; entries the caller did not give stay zero (black), except that a 1-bit bitmap without
+    // any gets the default black and white: a cursor mask declaring no colours would otherwise read
+    // as all black, that is, opaque everywhere.
     const uint32_t ui32TableEntries = iBitsPerPixel >= 1 && iBitsPerPixel <= 8 ? (1u << iBitsPerPixel) : 0;
     const uint32_t ui32GivenEntries =
         (iBitsPerPixel >= 16 || pPalette == nullptr) ? 0 : std::min<uint32_t>(ui32Colors, ui32TableEntries);
@@ -85,6 +87,9 @@ bool TZYRWindowsBitmap::CreateDib(int32_t iWidth, int32_t iHeight, int32_t iBits
     pBitmapInfo = std::make_unique<uint8_t[]>(ui32BitmapInfoSize);  // value-initialised: zero-filled
     if (ui32GivenEntries > 0) {
         std::memcpy(pBitmapInfo.get() + kInfoHeaderSize, pPalette, 4 * ui32GivenEntries);
+    } else if (iBitsPerPixel == 1) {
+        constexpr uint32_t kWhite = 0x00FFFFFFu;
+        std::memcpy(pBitmapInfo.get() + kInfoHeaderSize + 4, &kWhite, 4);
     }
     BITMAPINFOHEADER* pHeader = Header();
     pHeader->biSize = kInfoHeaderSize;

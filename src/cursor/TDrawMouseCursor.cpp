@@ -51,14 +51,14 @@ struct TDrawMouseCursor::TPublishedCursor {
 TDrawMouseCursor::TDrawMouseCursor(const TFrameBufferView& frameBuffer)
     : pFrameBufferHeader(frameBuffer.Header()), FrameBufferView(frameBuffer), ScratchBitmap(1, 1, 32, 0, nullptr)
 {
-    LogVerbose("%s", "TDrawMouseCursor::TDrawMouseCursor");
-    LogVerbose("%s exit", "TDrawMouseCursor::TDrawMouseCursor");
+    LogInfo("%s", "TDrawMouseCursor::TDrawMouseCursor");
+    LogInfo("%s exit", "TDrawMouseCursor::TDrawMouseCursor");
 }
 
 TDrawMouseCursor::~TDrawMouseCursor()
 {
-    LogVerbose("%s", "TDrawMouseCursor::~TDrawMouseCursor");
-    LogVerbose("%s exit", "TDrawMouseCursor::~TDrawMouseCursor");
+    LogInfo("%s", "TDrawMouseCursor::~TDrawMouseCursor");
+    LogInfo("%s exit", "TDrawMouseCursor::~TDrawMouseCursor");
     // The members go in reverse order: the scratch, the cache with its icons, the event, the mutex.
 }
 

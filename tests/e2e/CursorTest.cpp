@@ -100,7 +100,14 @@ TEST_F(Cursor, ColourCursorIsExactAtThePointerInBothRowOrdersAndCachedAfterOneEv
         ::SetEvent(hRelease.Get());
         holder.join();
         EXPECT_EQ(1u, pPublisher->EventsReceived()) << "one event for the first frame, none once cached";
-        StopWithCursor();
+        const TCapturerRun run = StopWithCursor();
+        // The server logs at level 0 here: the drawer's life is in plain lines, and the display
+        // line is a narrow one.
+        EXPECT_EQ(run.Count("TDrawMouseCursor::TDrawMouseCursor exit"), 1u);
+        EXPECT_EQ(run.Count("TDrawMouseCursor::~TDrawMouseCursor exit"), 1u);
+        const int display = run.Find("TGDIFullscreenCapturer::Initialize will use display '\\\\.\\DISPLAY1'");
+        ASSERT_GE(display, 0);
+        EXPECT_EQ(run.records[size_t(display)].fields.ui32Type, 0u);
     }
 }
 

@@ -65,6 +65,18 @@ TEST(CapturePlan, DerivedSizesTruncateToEightRequestedSizesStay)
     }
 }
 
+TEST(CapturePlan, OverlayProgramIsStartedOnlyFromAWholeModulePath)
+{
+    const std::u16string path = u"C:\\Program Files\\ZYR\\ZYRFullscreenCapturer.exe";
+    const auto length = static_cast<uint32_t>(path.size());
+    EXPECT_EQ(capplan::OverlayProgramPath(path, length, 260), u"C:\\Program Files\\ZYR\\fullscreenoverlay.exe");
+    // The platform cut a longer path to the buffer (and said so by filling it): no bare or cut name.
+    const std::u16string longPath = u"C:\\" + std::u16string(300, u'a') + u"\\ZYRFullscreenCapturer.exe";
+    EXPECT_EQ(capplan::OverlayProgramPath(longPath, 260, 260), u"");
+    EXPECT_EQ(capplan::OverlayProgramPath(path, 0, 260), u"") << "the path could not be read";
+    EXPECT_EQ(capplan::OverlayProgramPath(path, length + 1, 260), u"") << "a length beyond the text";
+}
+
 TEST(CapturePlan, WarmUpCountsDownTwoSecondsAcrossTheTickWrap)
 {
     const uint32_t cases[][3] = {{1000, 1000, 2000},          {1000, 2999, 1},

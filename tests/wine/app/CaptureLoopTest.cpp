@@ -8,6 +8,7 @@
 #include "SceneTestSupport.h"
 
 #include "app/CapturePlan.h"
+#include "app/TZYRFullscreenCapturer.h"
 #include "ipc/HostObjectNames.h"
 
 #include <gtest/gtest.h>
@@ -300,6 +301,26 @@ struct IdleCase {
     uint32_t type;
     const char* report;  // repeated on every idle pass; null: none
 };
+
+// A foreground window that touches no monitor belongs to the nearest one, without a detour through
+// the primary monitor (with one monitor both answer the same; the detour's line tells them apart).
+TEST(CaptureLoopIdle, AnOffscreenForegroundWindowBelongsToTheNearestMonitor)
+{
+    const HWND hWindow = ::CreateWindowExW(0, L"STATIC", L"off screen", WS_POPUP | WS_VISIBLE, -8000, -8000, 100, 100,
+                                           nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(hWindow, nullptr);
+    ::SetForegroundWindow(hWindow);
+    ASSERT_TRUE(WaitUntil([&] { return ::GetForegroundWindow() == hWindow; })) << "the window never came to the front";
+    RECT rect{};
+    ::GetWindowRect(hWindow, &rect);
+    ASSERT_LT(rect.right, 0) << "the window is not off screen";
+    const size_t mark = LogMark();
+    EXPECT_EQ(TZYRFullscreenCapturer::GetMonitorForActiveApplication(), L"\\\\.\\DISPLAY1");
+    for (const std::string& text : TextsSince(mark)) {
+        EXPECT_EQ(text.find("will use the primary monitor"), std::string::npos) << text;
+    }
+    ::DestroyWindow(hWindow);
+}
 
 TEST(CaptureLoopIdle, ChangesAreReportedOnEveryIdlePass)
 {

@@ -90,6 +90,29 @@ TEST(WindowsBitmap, FromMemoryCopiesThePixelsBehindHeaderAndPaletteWithinTheBloc
     }
 }
 
+// A 1-bit bitmap whose block declares no colours (a cursor mask as some hosts pack it) reads black
+// for 0 and white for 1; with entries given, those are used.
+TEST(WindowsBitmap, OneBitBitmapsWithoutAPaletteAreBlackAndWhite)
+{
+    const uint32_t palette[2] = {0x00112233, 0x00445566};
+    struct Case {
+        const char* name;
+        uint32_t colours;
+        const void* pPalette;
+        COLORREF one;
+    };
+    for (const Case& c : {Case{"no colours", 0, nullptr, RGB(255, 255, 255)},
+                          Case{"two colours given", 2, palette, RGB(0x44, 0x55, 0x66)}}) {
+        SCOPED_TRACE(c.name);
+        TZYRWindowsBitmap bitmap(32, 32, 1, c.colours, c.pPalette);
+        ASSERT_NE(bitmap.Bits(), nullptr);
+        std::memset(bitmap.Bits(), 0, bitmap.ImageSize());
+        bitmap.Bits()[0] = 0x80;  // the first pixel of the bottom row
+        ::GdiFlush();
+        EXPECT_EQ(::GetPixel(bitmap.DC(), 0, 31), c.one);
+        EXPECT_EQ(::GetPixel(bitmap.DC(), 1, 31), c.colours == 0 ? RGB(0, 0, 0) : RGB(0x11, 0x22, 0x33));
+    }
+}
 
 class FakeCapturer : public TBaseFullscreenCapturer {
 public:
