@@ -101,4 +101,21 @@ TSurfaceRead PlanSurfaceRead(uint32_t ui32Pitch, uint32_t ui32SurfaceRows, int32
     return read;
 }
 
+std::array<THooksRect, 4> UncoveredBands(int32_t iWidth, int32_t iHeight, const THooksRect& covered)
+{
+    const int32_t w = std::max(iWidth, 0);
+    const int32_t h = std::max(iHeight, 0);
+    const int32_t left = std::clamp(covered.left, 0, w);
+    const int32_t right = std::clamp(covered.right, left, w);
+    const int32_t top = std::clamp(covered.top, 0, h);
+    const int32_t bottom = std::clamp(covered.bottom, top, h);
+    if (left == right || top == bottom) {
+        return {THooksRect{0, 0, w, h}, THooksRect{}, THooksRect{}, THooksRect{}};
+    }
+    const auto band = [](int32_t l, int32_t t, int32_t r, int32_t b) {
+        return l < r && t < b ? THooksRect{l, t, r, b} : THooksRect{};
+    };
+    return {band(0, 0, w, top), band(0, bottom, w, h), band(0, top, left, bottom), band(right, top, w, bottom)};
+}
+
 }  // namespace capgeo

@@ -9,6 +9,7 @@
 
 #include "framebuffer/TFrameBufferHeader.h"
 
+#include <array>
 #include <cstdint>
 
 namespace capgeo {
@@ -50,5 +51,10 @@ struct TSurfaceRead {
 // (negative, or at or beyond its pitch or rows) reads nothing.
 TSurfaceRead PlanSurfaceRead(uint32_t ui32Pitch, uint32_t ui32SurfaceRows, int32_t x0, int32_t y0,
                              uint32_t ui32FrameRowBytes, uint32_t ui32FrameRows);
+
+// The parts of a W x H image outside `covered` (clipped to the image): the full-width bands above
+// and below it, then the bands left and right of it between those; empty rectangles where there is
+// nothing. An empty or outside `covered` leaves the whole image as the first band.
+std::array<THooksRect, 4> UncoveredBands(int32_t iWidth, int32_t iHeight, const THooksRect& covered);
 
 }  // namespace capgeo

@@ -1,5 +1,6 @@
 #include "capturers/TGDIFullscreenCapturer.h"
 
+#include "capturers/CaptureGeometry.h"
 #include "log/Log.h"
 
 #include <algorithm>
@@ -150,13 +151,15 @@ void TGDIFullscreenCapturer::GetScreenImageInternal(const TAreaView& destination
         return;
     }
     if (TZYRWindowsBitmap* pSlotImage = SlotImageFor(destination, bDontMirrorFrames)) {
-        // GDI writes the frame straight into the slot: no second copy of its bytes.
-        TransferFromDisplay(displayDC.Get(), *pSlotImage);
+        // GDI writes the frame straight into the slot: no second copy of its bytes. The slot last
+        // held a frame six frames ago, with its cursor: what this transfer does not reach is
+        // cleared, so bars stay black.
+        TransferFromDisplay(displayDC.Get(), *pSlotImage, true);
         ++ui64DirectFrames;
         return;
     }
     // A failed transfer still hands on what the bitmap holds (the previous frame).
-    TransferFromDisplay(displayDC.Get(), *pScreenImageInSysMem);
+    TransferFromDisplay(displayDC.Get(), *pScreenImageInSysMem, false);
     const uint64_t ui64Start = Ticks();
     CopyToDestination(destination, bDontMirrorFrames);
     copyCost.Add(Ticks() - ui64Start);
@@ -199,7 +202,7 @@ TZYRWindowsBitmap* TGDIFullscreenCapturer::SlotImageFor(const TAreaView& destina
     return vecSlotImages.back().pBitmap.get();
 }
 
-void TGDIFullscreenCapturer::TransferFromDisplay(HDC hDisplayDC, TZYRWindowsBitmap& target)
+void TGDIFullscreenCapturer::TransferFromDisplay(HDC hDisplayDC, TZYRWindowsBitmap& target, bool bClearUncovered)
 {
     const THooksRect& src = vqhrSourceRectBeforeResizing;
     const THooksRect& dst = vqhrDestRectAfterResizing;
@@ -209,6 +212,7 @@ void TGDIFullscreenCapturer::TransferFromDisplay(HDC hDisplayDC, TZYRWindowsBitm
     const int32_t dstH = dst.bottom - dst.top;
     const HDC hBitmapDC = target.DC();
     const uint64_t ui64Start = Ticks();
+    THooksRect covered = dst;
     if (srcW == dstW && srcH == dstH) {
         // 1:1: the bitmap from the source's top-left corner, also when bars would centre it. The
         // copy stops at the display's edge: Wine reads a rectangle reaching past it as all black,
@@ -219,11 +223,19 @@ void TGDIFullscreenCapturer::TransferFromDisplay(HDC hDisplayDC, TZYRWindowsBitm
         if (!::BitBlt(hBitmapDC, 0, 0, copyW, copyH, hDisplayDC, src.left, src.top, SRCCOPY)) {
             LogError("%s BitBlt error %d", kGetScreenImageName, static_cast<int>(::GetLastError()));
         }
+        covered = THooksRect{0, 0, copyW, copyH};
     } else {
         ::SetStretchBltMode(hBitmapDC, HALFTONE);
         if (!::StretchBlt(hBitmapDC, dst.left, dst.top, dstW, dstH, hDisplayDC, src.left, src.top, srcW, srcH,
                           SRCCOPY)) {
             LogError("%s StretchBlt error %d", kGetScreenImageName, static_cast<int>(::GetLastError()));
+        }
+    }
+    if (bClearUncovered) {
+        for (const THooksRect& band : capgeo::UncoveredBands(target.Width(), target.Height(), covered)) {
+            if (!capgeo::IsEmpty(band)) {
+                ::PatBlt(hBitmapDC, band.left, band.top, band.right - band.left, band.bottom - band.top, BLACKNESS);
+            }
         }
     }
     // GDI may batch: the pixels must be in memory before the slot is published.

@@ -43,6 +43,8 @@ public:
 
     // The frame image in system memory; null before Initialize. For tests and the cursor drawer.
     const TZYRWindowsBitmap* ScreenImage() const { return pScreenImageInSysMem.get(); }
+    // Frames GDI drew straight into a slot of the section. For tests.
+    uint64_t DirectFrames() const { return ui64DirectFrames; }
 
 private:
     struct TSlotImage {
@@ -54,8 +56,10 @@ private:
     // The DIB on the frame buffer section for this destination, or null when the slot cannot be
     // one (or the section refused DIBs once).
     TZYRWindowsBitmap* SlotImageFor(const TAreaView& destination, bool bTopDown);
-    // Copies or stretches the display into `target` (errors logged; a failed call leaves it as it was).
-    void TransferFromDisplay(HDC hDisplayDC, TZYRWindowsBitmap& target);
+    // Copies or stretches the display into `target` (errors logged; a failed call leaves it as it
+    // was). With bClearUncovered, what the transfer does not reach (bars, the area past the
+    // display's edge) is made black, as it is in a bitmap that only ever receives transfers.
+    void TransferFromDisplay(HDC hDisplayDC, TZYRWindowsBitmap& target, bool bClearUncovered);
     // Copies the bitmap's bottom rows into the destination, in the asked row order.
     void CopyToDestination(const TAreaView& destination, bool bDontMirrorFrames) const;
 

@@ -145,6 +145,27 @@ TEST(CaptureGeometry, DestinationRectKeepsProportionOrStretches)
     EXPECT_EQ(R(capgeo::WholeDisplayRect(-3, -4)), (Rect{0, 0, 0, 0}));
 }
 
+TEST(CaptureGeometry, UncoveredBandsTileTheImageAroundTheCoveredRectangle)
+{
+    using Bands = std::array<Rect, 4>;
+    const auto bands = [](int32_t w, int32_t h, THooksRect covered) {
+        const std::array<THooksRect, 4> b = capgeo::UncoveredBands(w, h, covered);
+        return Bands{R(b[0]), R(b[1]), R(b[2]), R(b[3])};
+    };
+    const Rect none{};
+    // Bars above and below a stretched picture; the area right of and below a clipped 1:1 copy.
+    EXPECT_EQ(bands(1280, 800, {0, 40, 1280, 760}), (Bands{Rect{0, 0, 1280, 40}, Rect{0, 760, 1280, 800}, none, none}));
+    EXPECT_EQ(bands(2000, 1200, {0, 0, 1920, 1080}),
+              (Bands{none, Rect{0, 1080, 2000, 1200}, none, Rect{1920, 0, 2000, 1080}}));
+    EXPECT_EQ(bands(100, 50, {10, 5, 90, 45}),
+              (Bands{Rect{0, 0, 100, 5}, Rect{0, 45, 100, 50}, Rect{0, 5, 10, 45}, Rect{90, 5, 100, 45}}));
+    EXPECT_EQ(bands(100, 50, {0, 0, 100, 50}), (Bands{none, none, none, none}));
+    // Clipped to the image; nothing covered leaves the whole image.
+    EXPECT_EQ(bands(100, 50, {-10, -10, 200, 30}), (Bands{none, Rect{0, 30, 100, 50}, none, none}));
+    EXPECT_EQ(bands(100, 50, {200, 0, 300, 50}), (Bands{Rect{0, 0, 100, 50}, none, none, none}));
+    EXPECT_EQ(bands(-5, 50, {0, 0, 10, 10}), (Bands{Rect{0, 0, 0, 50}, none, none, none}));
+}
+
 TEST(CaptureGeometry, SurfaceReadStaysInsideSurfaceAndFrame)
 {
     // pitch, surface rows, x0, y0, frame row bytes, frame rows -> copy bytes, rows.

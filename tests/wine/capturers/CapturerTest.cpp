@@ -312,6 +312,55 @@ TEST_F(GdiCapturerCoords, OneToOneFramesArePixelExactInBothRowOrders)
     }
 }
 
+// Frames drawn by GDI straight into a slot of the section: what the transfer does not reach is
+// black, whatever the slot held before (here garbage; in a run, the frame of six slots ago with its
+// cursor, possibly in a bar).
+TEST_F(GdiCapturerCoords, SlotsOnTheSectionAreBlackWhereTheTransferDoesNotReach)
+{
+    struct Case {
+        const char* name;
+        int32_t width, height;
+        bool bTopDown;
+        THooksRect covered;
+    };
+    const Case cases[] = {
+        {"bars above and below a stretched picture", 1280, 800, false, {0, 40, 1280, 760}},
+        {"past the display's edge in a 1:1 copy", 1920, 1200, true, {0, 0, 1920, 1080}},
+    };
+    constexpr uint32_t kOffset = 4096;
+    constexpr uint32_t kGarbage = 0xABABABABu;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const uint32_t stride = uint32_t(c.width) * 4;
+        const uint64_t size = uint64_t{stride} * uint32_t(c.height);
+        TKernelHandle hSection(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                    DWORD(kOffset + size), nullptr));
+        ASSERT_TRUE(hSection);
+        auto* pBase = static_cast<uint8_t*>(::MapViewOfFile(hSection.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+        ASSERT_NE(pBase, nullptr);
+        uint32_t* pSlot = reinterpret_cast<uint32_t*>(pBase + kOffset);
+        std::fill(pSlot, pSlot + size / 4, kGarbage);
+        const auto capturer = Capturer(c.width, c.height, THooksRect{0, 0, 0, 0});
+        capturer->SetFrameBufferSection(hSection.Get());
+        capturer->GetScreenImage(TAreaView{pBase + kOffset, uint32_t(c.width), stride, uint32_t(c.height), size, kOffset},
+                                 c.bTopDown, nullptr);
+        EXPECT_EQ(capturer->DirectFrames(), 1u);
+        size_t garbage = 0, notBlack = 0;
+        for (int32_t y = 0; y < c.height; ++y) {
+            const uint32_t* pRow = pSlot + size_t(c.bTopDown ? y : c.height - 1 - y) * uint32_t(c.width);
+            for (int32_t x = 0; x < c.width; ++x) {
+                const bool bCovered = x >= c.covered.left && x < c.covered.right && y >= c.covered.top &&
+                                      y < c.covered.bottom;
+                garbage += pRow[x] == kGarbage ? 1 : 0;
+                notBlack += !bCovered && pRow[x] != 0 ? 1 : 0;
+            }
+        }
+        EXPECT_EQ(garbage, 0u) << "pixels the frame left as the slot held them";
+        EXPECT_EQ(notBlack, 0u) << "pixels outside the picture that are not black";
+        ::UnmapViewOfFile(pBase);
+    }
+}
+
 TEST_F(GdiCapturerCoords, EveryFrameIsFreshFromTheScreen)
 {
     const auto capturer = Capturer(1920, 1080, THooksRect{0, 0, 0, 0});
