@@ -257,6 +257,13 @@ void TCaptureScreenLoop::DrawCursor(const TFrameBufferHeader& header, const TAre
     }
     LARGE_INTEGER start{};
     ::QueryPerformanceCounter(&start);
+    // A frame the capturer repeated from the image before carries that image's cursor: taken out
+    // first, so the frame has one cursor, at the pointer's position now.
+    if (const uint8_t* pRepeated = pFullscreenCapturer->RepeatedFrameSource()) {
+        pDrawMouseCursor->RestoreCovered(pRepeated, slot.pData, static_cast<int32_t>(slot.ui32Width),
+                                         static_cast<int32_t>(slot.ui32Rows), slot.ui32Stride,
+                                         header.bDontMirrorFrames != 0);
+    }
     pDrawMouseCursor->DrawCursor(slot.pData, static_cast<int32_t>(slot.ui32Width), static_cast<int32_t>(slot.ui32Rows),
                                  slot.ui32Stride, cursorOffset.iX, cursorOffset.iY, header.bDontMirrorFrames != 0,
                                  scale.dScaleX, scale.dScaleY);

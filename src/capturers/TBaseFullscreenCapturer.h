@@ -61,6 +61,10 @@ public:
     // The section behind the frame buffer view (not owned; open while frames are captured), for a
     // capturer that can draw into it directly. Ignored by the base.
     virtual void SetFrameBufferSection(HANDLE /*hSection*/) {}
+    // When the last GetScreenImage could not get a new picture and filled its destination with a
+    // copy of the image it wrote before (cursor included, if one was drawn there since): that
+    // image. Null otherwise, and always for capturers that never do so.
+    virtual const uint8_t* RepeatedFrameSource() const { return nullptr; }
 
     // One frame into `destination` (or pTexture). Refuses, with one error line and without touching
     // the destination: parameters never set, an all-zero or empty source or destination rectangle,

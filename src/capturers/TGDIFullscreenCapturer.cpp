@@ -110,6 +110,7 @@ void TGDIFullscreenCapturer::SetCaptureParameters(int32_t iWidth, int32_t iHeigh
     }
     TBaseFullscreenCapturer::SetCaptureParameters(iWidth, iHeight, source, bKeepProportionOfSource, bDrawOverlays);
     vecSlotImages.clear();
+    lastSlot = TWrittenSlot{};
     if (pScreenImageInSysMem->Width() != iFinalWidth || pScreenImageInSysMem->Height() != iFinalHeight) {
         LogInfo("%s we need to resize a bitmap in a system memory", kName);
         pScreenImageInSysMem = std::make_unique<TZYRWindowsBitmap>(iFinalWidth, iFinalHeight, 32, 0, nullptr);
@@ -136,6 +137,7 @@ void TGDIFullscreenCapturer::UpdateWebCamBackground(const uint8_t* /*pImage*/, i
 void TGDIFullscreenCapturer::GetScreenImageInternal(const TAreaView& destination, bool bDontMirrorFrames,
                                                     ID3D11Texture2D* /*pTexture*/)
 {
+    pRepeatedFrom = nullptr;
     if (vecSelectedDisplays.empty()) {
         LogError("%s no displays were found", kGetScreenImageName);
         return;
@@ -154,7 +156,12 @@ void TGDIFullscreenCapturer::GetScreenImageInternal(const TAreaView& destination
         // GDI writes the frame straight into the slot: no second copy of its bytes. The slot last
         // held a frame six frames ago, with its cursor: what this transfer does not reach is
         // cleared, so bars stay black.
-        TransferFromDisplay(displayDC.Get(), *pSlotImage, true);
+        if (TransferFromDisplay(displayDC.Get(), *pSlotImage, true)) {
+            lastSlot = TWrittenSlot{true, destination.ui64Offset, destination.ui32Width, destination.ui32Stride,
+                                    destination.ui32Rows, bDontMirrorFrames};
+        } else {
+            RepeatLastSlot(destination, bDontMirrorFrames, *pSlotImage);
+        }
         ++ui64DirectFrames;
         return;
     }
@@ -169,6 +176,7 @@ void TGDIFullscreenCapturer::SetFrameBufferSection(HANDLE hSection)
 {
     hFrameBufferSection = hSection;
     vecSlotImages.clear();
+    lastSlot = TWrittenSlot{};
 }
 
 TZYRWindowsBitmap* TGDIFullscreenCapturer::SlotImageFor(const TAreaView& destination, bool bTopDown)
@@ -202,7 +210,39 @@ TZYRWindowsBitmap* TGDIFullscreenCapturer::SlotImageFor(const TAreaView& destina
     return vecSlotImages.back().pBitmap.get();
 }
 
-void TGDIFullscreenCapturer::TransferFromDisplay(HDC hDisplayDC, TZYRWindowsBitmap& target, bool bClearUncovered)
+BOOL TGDIFullscreenCapturer::DisplayBitBlt(HDC hDst, int x, int y, int w, int h, HDC hSrc, int sx, int sy)
+{
+    return ::BitBlt(hDst, x, y, w, h, hSrc, sx, sy, SRCCOPY);
+}
+
+BOOL TGDIFullscreenCapturer::DisplayStretchBlt(HDC hDst, int x, int y, int w, int h, HDC hSrc, int sx, int sy, int sw,
+                                               int sh)
+{
+    return ::StretchBlt(hDst, x, y, w, h, hSrc, sx, sy, sw, sh, SRCCOPY);
+}
+
+void TGDIFullscreenCapturer::RepeatLastSlot(const TAreaView& destination, bool bTopDown, TZYRWindowsBitmap& slotImage)
+{
+    const bool bSameLayout = lastSlot.bValid && lastSlot.ui32Width == destination.ui32Width &&
+                             lastSlot.ui32Stride == destination.ui32Stride && lastSlot.ui32Rows == destination.ui32Rows &&
+                             lastSlot.bTopDown == bTopDown;
+    if (!bSameLayout) {
+        // Nothing good was written in this layout yet: what a fresh bitmap holds.
+        ::PatBlt(slotImage.DC(), 0, 0, slotImage.Width(), slotImage.Height(), BLACKNESS);
+        ::GdiFlush();
+        return;
+    }
+    // Both slots lie in the one view the destination belongs to.
+    const uint8_t* pBase = destination.pData - destination.ui64Offset;
+    const uint8_t* pLast = pBase + lastSlot.ui64Offset;
+    if (pLast != destination.pData) {
+        std::memmove(destination.pData, pLast, uint64_t{destination.ui32Stride} * destination.ui32Rows);
+    }
+    pRepeatedFrom = pLast;
+    lastSlot.ui64Offset = destination.ui64Offset;  // the next failure copies this one (and its cursor)
+}
+
+bool TGDIFullscreenCapturer::TransferFromDisplay(HDC hDisplayDC, TZYRWindowsBitmap& target, bool bClearUncovered)
 {
     const THooksRect& src = vqhrSourceRectBeforeResizing;
     const THooksRect& dst = vqhrDestRectAfterResizing;
@@ -213,6 +253,7 @@ void TGDIFullscreenCapturer::TransferFromDisplay(HDC hDisplayDC, TZYRWindowsBitm
     const HDC hBitmapDC = target.DC();
     const uint64_t ui64Start = Ticks();
     THooksRect covered = dst;
+    bool bTransferred = true;
     if (srcW == dstW && srcH == dstH) {
         // 1:1: the bitmap from the source's top-left corner, also when bars would centre it. The
         // copy stops at the display's edge: Wine reads a rectangle reaching past it as all black,
@@ -220,18 +261,19 @@ void TGDIFullscreenCapturer::TransferFromDisplay(HDC hDisplayDC, TZYRWindowsBitm
         const TDisplayInfo& display = vecSelectedDisplays.front();
         const int32_t copyW = std::min(target.Width(), display.iWidth - src.left);
         const int32_t copyH = std::min(target.Height(), display.iHeight - src.top);
-        if (!::BitBlt(hBitmapDC, 0, 0, copyW, copyH, hDisplayDC, src.left, src.top, SRCCOPY)) {
+        if (!DisplayBitBlt(hBitmapDC, 0, 0, copyW, copyH, hDisplayDC, src.left, src.top)) {
             LogError("%s BitBlt error %d", kGetScreenImageName, static_cast<int>(::GetLastError()));
+            bTransferred = false;
         }
         covered = THooksRect{0, 0, copyW, copyH};
     } else {
         ::SetStretchBltMode(hBitmapDC, HALFTONE);
-        if (!::StretchBlt(hBitmapDC, dst.left, dst.top, dstW, dstH, hDisplayDC, src.left, src.top, srcW, srcH,
-                          SRCCOPY)) {
+        if (!DisplayStretchBlt(hBitmapDC, dst.left, dst.top, dstW, dstH, hDisplayDC, src.left, src.top, srcW, srcH)) {
             LogError("%s StretchBlt error %d", kGetScreenImageName, static_cast<int>(::GetLastError()));
+            bTransferred = false;
         }
     }
-    if (bClearUncovered) {
+    if (bClearUncovered && bTransferred) {
         for (const THooksRect& band : capgeo::UncoveredBands(target.Width(), target.Height(), covered)) {
             if (!capgeo::IsEmpty(band)) {
                 ::PatBlt(hBitmapDC, band.left, band.top, band.right - band.left, band.bottom - band.top, BLACKNESS);
@@ -241,6 +283,7 @@ void TGDIFullscreenCapturer::TransferFromDisplay(HDC hDisplayDC, TZYRWindowsBitm
     // GDI may batch: the pixels must be in memory before the slot is published.
     ::GdiFlush();
     transferCost.Add(Ticks() - ui64Start);
+    return bTransferred;
 }
 
 void TGDIFullscreenCapturer::CopyToDestination(const TAreaView& destination, bool bDontMirrorFrames) const

@@ -37,6 +37,9 @@ public:
     // into the section (one DIB per slot and row order); others go through the system-memory
     // bitmap and a row copy.
     void SetFrameBufferSection(HANDLE hSection) override;
+    // A slot drawn straight by GDI whose transfer failed (a secure desktop, a lock screen) gets the
+    // last image written before, as the system-memory bitmap would hand it on: that image.
+    const uint8_t* RepeatedFrameSource() const override { return pRepeatedFrom; }
 
     static BOOL CALLBACK GDIFullscreenCapturerMonitorEnumProc(HMONITOR hMonitor, HDC hDC, LPRECT pRect,
                                                               LPARAM lParam);
@@ -56,10 +59,21 @@ private:
     // The DIB on the frame buffer section for this destination, or null when the slot cannot be
     // one (or the section refused DIBs once).
     TZYRWindowsBitmap* SlotImageFor(const TAreaView& destination, bool bTopDown);
-    // Copies or stretches the display into `target` (errors logged; a failed call leaves it as it
-    // was). With bClearUncovered, what the transfer does not reach (bars, the area past the
-    // display's edge) is made black, as it is in a bitmap that only ever receives transfers.
-    void TransferFromDisplay(HDC hDisplayDC, TZYRWindowsBitmap& target, bool bClearUncovered);
+    // Copies or stretches the display into `target`; false (after the error line) when the platform
+    // refused, leaving it as it was. With bClearUncovered, what the transfer does not reach (bars,
+    // the area past the display's edge) is made black, as it is in a bitmap that only ever receives
+    // transfers.
+    bool TransferFromDisplay(HDC hDisplayDC, TZYRWindowsBitmap& target, bool bClearUncovered);
+    // After a failed transfer into a slot: the slot written before, copied in (black when there is
+    // none of the same layout).
+    void RepeatLastSlot(const TAreaView& destination, bool bTopDown, TZYRWindowsBitmap& slotImage);
+
+protected:
+    // The display transfers, as the platform's BitBlt and StretchBlt (SRCCOPY); tests make them fail.
+    virtual BOOL DisplayBitBlt(HDC hDst, int x, int y, int w, int h, HDC hSrc, int sx, int sy);
+    virtual BOOL DisplayStretchBlt(HDC hDst, int x, int y, int w, int h, HDC hSrc, int sx, int sy, int sw, int sh);
+
+private:
     // Copies the bitmap's bottom rows into the destination, in the asked row order.
     void CopyToDestination(const TAreaView& destination, bool bDontMirrorFrames) const;
 
@@ -69,6 +83,16 @@ private:
     bool bSectionRefused = false;
     std::vector<TSlotImage> vecSlotImages;
     uint64_t ui64DirectFrames = 0;
+    // The slot written last in the direct path (its place in the section and layout); forgotten
+    // when the parameters or the section change. Offsets, not pointers: the view is the
+    // destination's.
+    struct TWrittenSlot {
+        bool bValid = false;
+        uint64_t ui64Offset = 0;
+        uint32_t ui32Width = 0, ui32Stride = 0, ui32Rows = 0;
+        bool bTopDown = false;
+    } lastSlot;
+    const uint8_t* pRepeatedFrom = nullptr;
     // Time in the BitBlt/StretchBlt call and in the row copy, summed up in the destructor's line.
     TFrameCostMeter transferCost;
     TFrameCostMeter copyCost;

@@ -90,6 +90,7 @@ void TDrawMouseCursor::DrawCursor(uint8_t* pImage, int32_t iWidth, int32_t iHeig
     LogVerbose("%s w %d, h %d, p %d, s %f-%f, ox %d, oy %d", kName, static_cast<int>(iWidth),
                static_cast<int>(iHeight), static_cast<int>(ui32Stride), dScaleX, dScaleY, static_cast<int>(iOffsetX),
                static_cast<int>(iOffsetY));
+    covered.pImage = nullptr;
     if (pImage == nullptr || !CheckMouseCursorSyncObjects()) {
         return;
     }
@@ -229,6 +230,7 @@ void TDrawMouseCursor::DrawIcon(const TFrame& frame, HICON hIcon, int32_t iWidth
     cursorgeo::CopyImageRect(frame.pImage, frame.iWidth, frame.iHeight, frame.ui32Stride, ScratchBitmap.Bits(),
                              iScratchWidth, iScratchHeight, ui32ScratchStride, place.iX, place.iRow, 0, 0,
                              scaled.iWidth, scaled.iHeight, frame.bMirror);
+    RememberCovered(frame, place.iX, place.iRow, scaled.iWidth, scaled.iHeight);
     if (!::DrawIconEx(ScratchBitmap.DC(), 0, 0, hIcon, scaled.iWidth, scaled.iHeight, 0, nullptr, DI_NORMAL)) {
         LogError("%s DrawIconEx error %d", kDrawStepName, static_cast<int>(::GetLastError()));
     }
@@ -236,6 +238,39 @@ void TDrawMouseCursor::DrawIcon(const TFrame& frame, HICON hIcon, int32_t iWidth
     cursorgeo::CopyImageRect(ScratchBitmap.Bits(), iScratchWidth, iScratchHeight, ui32ScratchStride, frame.pImage,
                              frame.iWidth, frame.iHeight, frame.ui32Stride, 0, 0, place.iX, place.iRow,
                              scaled.iWidth, scaled.iHeight, frame.bMirror);
+}
+
+// The scratch holds the frame's pixels under the cursor now: kept, for RestoreCovered.
+void TDrawMouseCursor::RememberCovered(const TFrame& frame, int32_t iX, int32_t iRow, int32_t iWidth, int32_t iHeight)
+{
+    const size_t nBytes = ScratchBitmap.ImageSize();
+    if (covered.vecPixels.size() < nBytes) {
+        covered.vecPixels.resize(nBytes);  // only when the cursor grows: no allocation per frame
+    }
+    std::memcpy(covered.vecPixels.data(), ScratchBitmap.Bits(), nBytes);
+    covered.pImage = frame.pImage;
+    covered.iImageWidth = frame.iWidth;
+    covered.iImageHeight = frame.iHeight;
+    covered.ui32ImageStride = frame.ui32Stride;
+    covered.bMirror = frame.bMirror;
+    covered.iX = iX;
+    covered.iRow = iRow;
+    covered.iWidth = iWidth;
+    covered.iHeight = iHeight;
+    covered.iScratchWidth = ScratchBitmap.Width();
+    covered.iScratchHeight = ScratchBitmap.Height();
+}
+
+void TDrawMouseCursor::RestoreCovered(const uint8_t* pSource, uint8_t* pImage, int32_t iWidth, int32_t iHeight,
+                                      uint32_t ui32Stride, bool bDontMirrorFrames)
+{
+    if (covered.pImage == nullptr || covered.pImage != pSource || pImage == nullptr || covered.iImageWidth != iWidth ||
+        covered.iImageHeight != iHeight || covered.ui32ImageStride != ui32Stride || covered.bMirror != bDontMirrorFrames) {
+        return;
+    }
+    cursorgeo::CopyImageRect(covered.vecPixels.data(), covered.iScratchWidth, covered.iScratchHeight,
+                             static_cast<uint32_t>(covered.iScratchWidth) * 4, pImage, iWidth, iHeight, ui32Stride, 0, 0,
+                             covered.iX, covered.iRow, covered.iWidth, covered.iHeight, covered.bMirror);
 }
 
 // The scratch is remade, white, when the scaled size changes; otherwise it keeps its pixels.

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <vector>
 
 class TDrawMouseCursor {
 public:
@@ -44,6 +45,13 @@ public:
     void DrawCursor(uint8_t* pImage, int32_t iWidth, int32_t iHeight, uint32_t ui32Stride, int32_t iOffsetX,
                     int32_t iOffsetY, bool bDontMirrorFrames, double dScaleX, double dScaleY);
 
+    // `pImage` holds a copy of `pSource`, the image the last DrawCursor drew into (same size, stride
+    // and row order): puts back into it the pixels that cursor covered, so the copy is the picture
+    // without a cursor again. Nothing happens when the last DrawCursor drew nothing or drew into
+    // another image.
+    void RestoreCovered(const uint8_t* pSource, uint8_t* pImage, int32_t iWidth, int32_t iHeight, uint32_t ui32Stride,
+                        bool bDontMirrorFrames);
+
     size_t CachedCursors() const { return mapCursorCache.size(); }
 
 private:
@@ -56,6 +64,7 @@ private:
     void DrawIcon(const TFrame& frame, HICON hIcon, int32_t iWidth, int32_t iHeight, int32_t iPointerX,
                   int32_t iPointerY, int32_t iHotspotX, int32_t iHotspotY);
     void PrepareScratch(int32_t iScaledWidth, int32_t iScaledHeight);
+    void RememberCovered(const TFrame& frame, int32_t iX, int32_t iRow, int32_t iWidth, int32_t iHeight);
 
     TFrameBufferHeader* pFrameBufferHeader;
     TFrameBufferView FrameBufferView;
@@ -63,4 +72,15 @@ private:
     std::unique_ptr<TZYREvent> pMouseCursorEvent;
     std::map<uint64_t, TCursorCacheEntry> mapCursorCache;
     TZYRWindowsBitmap ScratchBitmap;
+    // What the last DrawCursor covered: the image, where, and the pixels it had there (laid out as
+    // the scratch: bottom-up rows of iWidth x 4 bytes). pImage null: nothing covered.
+    struct TCovered {
+        const uint8_t* pImage = nullptr;
+        int32_t iImageWidth = 0, iImageHeight = 0;
+        uint32_t ui32ImageStride = 0;
+        bool bMirror = false;
+        int32_t iX = 0, iRow = 0, iWidth = 0, iHeight = 0;
+        int32_t iScratchWidth = 0, iScratchHeight = 0;
+        std::vector<uint8_t> vecPixels;  // grows to the largest scratch, never shrinks
+    } covered;
 };

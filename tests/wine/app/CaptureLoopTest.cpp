@@ -482,4 +482,44 @@ TEST_F(CaptureLoopCursor, CursorGoesIntoSlotsWithoutSharedTextureAtTheRegionsPla
     }
 }
 
+// A capturer that repeats the image before (a failed transfer) hands on that image's cursor too: it
+// is taken out, and the frame shows the cursor once, where the pointer is now.
+TEST_F(CaptureLoopCursor, ARepeatedFrameHasOneCursorAtThePointerNow)
+{
+    for (const bool bTopDown : {false, true}) {
+        SCOPED_TRACE(bTopDown ? "top-down" : "bottom-up");
+        LoopHarness h;
+        cursortest::CursorHost host(reinterpret_cast<uint8_t*>(&h.Header()), kSectionSize);
+        const uint64_t handle = cursortest::PointAt(POINT{300, 200});
+        ASSERT_NE(0u, handle);
+        h.Header().bCaptureEnabled = 1;
+        h.Header().bDontMirrorFrames = bTopDown ? 1 : 0;
+        h.Header().CaptureRegion = THooksRect{96, 48, 896, 648};
+        h.Header().bDrawMouseCursor = 1;
+        ASSERT_TRUE(h.Start());
+        host.Publish(handle, POINT{300, 200}, POINT{0, 0}, refcursor::TCursorPicture::Colour);
+        ASSERT_TRUE(h.PassWarmUp(0));
+        ASSERT_TRUE(h.Serve(1));
+        ASSERT_NE(0u, cursortest::PointAt(POINT{340, 230}));
+        h.fake.bRepeatFrames = true;
+        ASSERT_TRUE(h.Serve(2));
+        ASSERT_TRUE(h.Serve(3));
+        h.Stop();
+        const int32_t shift = bTopDown ? 1 : 0;
+        EXPECT_TRUE(SlotShows(h, 1, bTopDown, refcursor::kCursorSize, 152 + shift));
+        for (const size_t slot : {2u, 3u}) {
+            const TAreaView area = h.View().FrameSlot(slot);
+            const TAreaView first = h.View().FrameSlot(1);
+            const cursortest::Image image{area.pData, int32_t(area.ui32Width), int32_t(area.ui32Rows), area.ui32Stride,
+                                          bTopDown};
+            const uint32_t frame = *reinterpret_cast<const uint32_t*>(first.pData) >> 24;
+            EXPECT_TRUE(cursortest::ShowsCursorAt(
+                image,
+                [&](int32_t x, int32_t y) { return PatternPixel(frame, x, bTopDown ? y : image.iHeight - 1 - y); },
+                refcursor::TCursorPicture::Colour, 244, 182 + shift, refcursor::kCursorSize, refcursor::kCursorSize))
+                << "slot " << slot << ": slot 1's picture with one cursor";
+        }
+    }
+}
+
 }  // namespace

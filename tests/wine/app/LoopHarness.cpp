@@ -3,6 +3,7 @@
 #include "app/CapturePlan.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 namespace looptest {
@@ -44,10 +45,21 @@ public:
     {
         const uint32_t frame = fake.nCompleted + 1;
         fake.captures.push_back(CaptureCall{destination.pData, pTexture});
+        pRepeatedFrom = nullptr;
         if (pTexture != nullptr) {
             fake.nCompleted = frame;
             return;
         }
+        if (fake.bRepeatFrames && pLastDestination != nullptr) {
+            // As a capturer whose transfer failed: the image written before, copied (same layout).
+            if (pLastDestination != destination.pData) {
+                std::memcpy(destination.pData, pLastDestination, size_t(destination.ui32Rows) * destination.ui32Stride);
+            }
+            pRepeatedFrom = pLastDestination;
+            pLastDestination = destination.pData;
+            return;
+        }
+        pLastDestination = destination.pData;
         for (uint32_t y = 0; y < destination.ui32Rows; ++y) {
             if (y == destination.ui32Rows / 2 && fake.bGateArmed.exchange(false)) {
                 ::SetEvent(fake.hGateEntered.Get());
@@ -75,6 +87,7 @@ public:
                                               ui32Stride, ToRect(target), {},
                                               InUse(HDR(WebCamBackgroundImage.ui32InUse))});
     }
+    const uint8_t* RepeatedFrameSource() const override { return pRepeatedFrom; }
     // Records the handle; hands out fake.pTexture (with a reference) for kOpenableHandle, else no
     // texture: the slot then goes through shared memory.
     void OpenSharedHandle(HANDLE hShared, ID3D11Texture2D** ppTexture) override
@@ -94,6 +107,8 @@ private:
     }
 
     Fakes& fake;
+    const uint8_t* pLastDestination = nullptr;
+    const uint8_t* pRepeatedFrom = nullptr;
 };
 
 }  // namespace

@@ -109,6 +109,8 @@ struct Fakes final : TCaptureLoopEnvironment {
     std::vector<WebCamCall> webCamCalls;
     std::vector<uint64_t> sharedHandles;
     ID3D11Texture2D* pTexture = nullptr;  // not owned
+    // Captures repeat the image written before instead of a new frame (RepeatedFrameSource).
+    std::atomic<bool> bRepeatFrames{false};
     std::vector<CaptureCall> captures;
 };
 

@@ -361,6 +361,87 @@ TEST_F(GdiCapturerCoords, SlotsOnTheSectionAreBlackWhereTheTransferDoesNotReach)
     }
 }
 
+// Display transfers that fail on demand, as they do on a secure desktop.
+class FailingGdiCapturer final : public TGDIFullscreenCapturer {
+public:
+    FailingGdiCapturer() : TGDIFullscreenCapturer(::GetModuleHandleW(nullptr)) {}
+    bool bFail = false;
+
+protected:
+    BOOL DisplayBitBlt(HDC hDst, int x, int y, int w, int h, HDC hSrc, int sx, int sy) override
+    {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return bFail ? FALSE : TGDIFullscreenCapturer::DisplayBitBlt(hDst, x, y, w, h, hSrc, sx, sy);
+    }
+    BOOL DisplayStretchBlt(HDC hDst, int x, int y, int w, int h, HDC hSrc, int sx, int sy, int sw, int sh) override
+    {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return bFail ? FALSE : TGDIFullscreenCapturer::DisplayStretchBlt(hDst, x, y, w, h, hSrc, sx, sy, sw, sh);
+    }
+};
+
+// Slots drawn straight by GDI: a failed transfer repeats the slot written before (which the host
+// saw last), however many fail in a row; with nothing written before, the frame is black.
+TEST_F(GdiCapturerCoords, AFailedTransferIntoASlotRepeatsTheSlotWrittenBefore)
+{
+    constexpr uint32_t kWidth = 896, kRows = 600, kStride = kWidth * 4, kSlotBytes = kStride * kRows;
+    constexpr uint32_t kGarbage = 0xABABABABu;
+    TKernelHandle hSection(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 2 * kSlotBytes, nullptr));
+    ASSERT_TRUE(hSection);
+    auto* pBase = static_cast<uint8_t*>(::MapViewOfFile(hSection.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    ASSERT_NE(pBase, nullptr);
+    const TAreaView slots[2] = {{pBase, kWidth, kStride, kRows, kSlotBytes, 0},
+                                {pBase + kSlotBytes, kWidth, kStride, kRows, kSlotBytes, kSlotBytes}};
+    const auto fill = [&](const TAreaView& slot) {
+        std::fill_n(reinterpret_cast<uint32_t*>(slot.pData), kSlotBytes / 4, kGarbage);
+    };
+    const auto same = [&](const TAreaView& a, const TAreaView& b) { return std::memcmp(a.pData, b.pData, kSlotBytes) == 0; };
+    {
+        SCOPED_TRACE("nothing written before");
+        FailingGdiCapturer capturer;
+        ASSERT_TRUE(capturer.Initialize(L"\\\\.\\DISPLAY1"));
+        capturer.SetCaptureParameters(896, 600, THooksRect{100, 100, 996, 700}, true, false);
+        capturer.SetFrameBufferSection(hSection.Get());
+        capturer.bFail = true;
+        fill(slots[0]);
+        const size_t mark = LogMark();
+        capturer.GetScreenImage(slots[0], true, nullptr);
+        EXPECT_EQ(capturer.RepeatedFrameSource(), nullptr);
+        const uint32_t* pPixels = reinterpret_cast<const uint32_t*>(slots[0].pData);
+        EXPECT_TRUE(std::all_of(pPixels, pPixels + kSlotBytes / 4, [](uint32_t p) { return p == 0; }));
+        EXPECT_EQ(TextsSince(mark), (std::vector<std::string>{"TGDIFullscreenCapturer::GetScreenImageInternal BitBlt error 5"}));
+    }
+    FailingGdiCapturer capturer;
+    ASSERT_TRUE(capturer.Initialize(L"\\\\.\\DISPLAY1"));
+    capturer.SetCaptureParameters(896, 600, THooksRect{100, 100, 996, 700}, true, false);
+    capturer.SetFrameBufferSection(hSection.Get());
+    capturer.GetScreenImage(slots[0], true, nullptr);  // a good frame
+    EXPECT_EQ(capturer.RepeatedFrameSource(), nullptr);
+    std::string first;
+    ASSERT_EQ(scenetest::CountExactMismatches(kWidth, kRows, 100, 100, 0, [&](uint32_t x, uint32_t y) {
+                  return reinterpret_cast<const uint32_t*>(slots[0].pData)[size_t{y} * kWidth + x];
+              }, &first), 0u) << first;
+    capturer.bFail = true;
+    fill(slots[1]);
+    capturer.GetScreenImage(slots[1], true, nullptr);
+    EXPECT_EQ(capturer.RepeatedFrameSource(), slots[0].pData);
+    EXPECT_TRUE(same(slots[1], slots[0]));
+    // The next failure repeats the slot written last, which is now slot 1 (a cursor drawn there
+    // since is the capture loop's to take out).
+    reinterpret_cast<uint32_t*>(slots[1].pData)[0] = 0x12345678;
+    capturer.GetScreenImage(slots[0], true, nullptr);
+    EXPECT_EQ(capturer.RepeatedFrameSource(), slots[1].pData);
+    EXPECT_TRUE(same(slots[0], slots[1]));
+    // Repeating into the slot written last leaves it as it is.
+    capturer.GetScreenImage(slots[0], true, nullptr);
+    EXPECT_EQ(capturer.RepeatedFrameSource(), slots[0].pData);
+    EXPECT_EQ(reinterpret_cast<const uint32_t*>(slots[0].pData)[0], 0x12345678u);
+    capturer.bFail = false;
+    capturer.GetScreenImage(slots[1], true, nullptr);
+    EXPECT_EQ(capturer.RepeatedFrameSource(), nullptr);
+    ::UnmapViewOfFile(pBase);
+}
+
 TEST_F(GdiCapturerCoords, EveryFrameIsFreshFromTheScreen)
 {
     const auto capturer = Capturer(1920, 1080, THooksRect{0, 0, 0, 0});
