@@ -272,6 +272,7 @@ const char* LayoutResultName(TLayoutResult result)
     switch (result) {
     case TLayoutResult::Ok: return "Ok";
     case TLayoutResult::Overflow: return "Overflow";
+    case TLayoutResult::BeyondLimit: return "BeyondLimit";
     }
     return "unknown";
 }
@@ -284,6 +285,11 @@ TLayoutResult TFrameBufferHeader::CalculateImagesOffsets()
 
 TLayoutResult TFrameBufferHeader::CalculateImagesOffsets(uint32_t& ui32LaidOutTotalSize)
 {
+    return CalculateImagesOffsets(ui32LaidOutTotalSize, UINT64_MAX);
+}
+
+TLayoutResult TFrameBufferHeader::CalculateImagesOffsets(uint32_t& ui32LaidOutTotalSize, uint64_t ui64Limit)
+{
     const TLayoutSettings settings = ReadLayoutSettings(*this);
     TRunningOffset offset;
     const TLayoutPlan plan = PlanLayout(*this, settings, offset);
@@ -291,6 +297,10 @@ TLayoutResult TFrameBufferHeader::CalculateImagesOffsets(uint32_t& ui32LaidOutTo
         LogWarning("%s image %dx%d: the layout does not fit in 32-bit offsets, nothing written", kName,
                    settings.iImageWidth, settings.iImageHeight);
         return TLayoutResult::Overflow;
+    }
+    if (plan.ui32TotalSize > ui64Limit) {
+        ui32LaidOutTotalSize = plan.ui32TotalSize;
+        return TLayoutResult::BeyondLimit;
     }
     WriteFixedAreas(*this, plan);
     WriteWebcam(*this, settings, plan);

@@ -13,7 +13,7 @@
 // Outcome of CalculateImagesOffsets. Overflow: a size, stride, product or running offset of the
 // layout does not fit the 32-bit field or arithmetic it is defined in (the total would pass
 // 4 GiB - 1, a stride would not fit a signed 32-bit value, or a frame image size is negative).
-enum class TLayoutResult { Ok, Overflow };
+enum class TLayoutResult { Ok, Overflow, BeyondLimit };
 const char* LayoutResultName(TLayoutResult result);
 
 #pragma pack(push, 1)
@@ -162,6 +162,10 @@ struct TFrameBufferHeader {
     // The same; on Ok also hands out the total this layout wrote, so that the caller need not read
     // ui32TotalSize back from memory that other processes can write. Untouched on Overflow.
     TLayoutResult CalculateImagesOffsets(uint32_t& ui32LaidOutTotalSize);
+    // The same, refusing a layout whose total exceeds ui64Limit (the section's size) with
+    // BeyondLimit before anything is written, as Overflow does; the total it would need is handed
+    // out in ui32LaidOutTotalSize all the same.
+    TLayoutResult CalculateImagesOffsets(uint32_t& ui32LaidOutTotalSize, uint64_t ui64Limit);
     // Rectangle of the frame image that the source frame occupies: the whole image with bStretch
     // or equal scale factors, else centred with bars. (0, 0, 0, 0) when the source size or the
     // image size is zero or negative (without bStretch), or when a value would not fit.

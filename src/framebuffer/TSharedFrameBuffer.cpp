@@ -105,16 +105,17 @@ TReallocOutcome TSharedFrameBuffer::TestAndReallocSharedBuffersInternal(int32_t 
         pHeader->bLayoutValid = 0;
         pHeader->iImageWidth = width;
         pHeader->iImageHeight = height;
-        // The total as the layout computed it, not as read back from memory the host can write.
+        // The total as the layout computed it, not as read back from memory the host can write;
+        // a layout the section cannot hold is refused before it is written.
         uint32_t ui32Size = 0;
-        const TLayoutResult result = pHeader->CalculateImagesOffsets(ui32Size);
         const uint64_t ui64SectionSize = QuerySectionSize();
-        if (result != TLayoutResult::Ok) {
+        const TLayoutResult result = pHeader->CalculateImagesOffsets(ui32Size, ui64SectionSize);
+        if (result == TLayoutResult::Overflow) {
             LogWarning("%s the layout of %d x %d does not fit 32-bit offsets", kReallocInternal, width, height);
             LogWarning("The frame dimensions are too large.");
             RefuseLayout(*pHeader);
             outcome = TReallocOutcome::Refused;
-        } else if (ui32Size > ui64SectionSize) {
+        } else if (result == TLayoutResult::BeyondLimit) {
             LogWarning("%s the section holds %llu bytes, the layout needs %u", kReallocInternal,
                        static_cast<unsigned long long>(ui64SectionSize), ui32Size);
             LogWarning("The frame dimensions are too large.");
@@ -171,16 +172,28 @@ void TSharedFrameBuffer::Remap(uint32_t ui32Size)
     }
 }
 
-// The section's size, as the extent of a view of all of it (a length of 0 maps to the end).
+// The section's size, asked of the section itself: nothing is mapped, so a host section of any
+// capacity (1.8 GB in a 32-bit process) is measured. 0 (every layout refused) when it cannot be
+// asked, after an error line.
 uint64_t TSharedFrameBuffer::QuerySectionSize() const
 {
-    TMappedView whole(::MapViewOfFile(hFrameBufferFileMapping.Get(), FILE_MAP_READ, 0, 0, 0), 0);
-    if (!whole) {
+    struct TSectionBasicInformation {
+        void* pBaseAddress;
+        ULONG ulAttributes;
+        LARGE_INTEGER size;
+    };
+    using TNtQuerySection = LONG(NTAPI*)(HANDLE, int, void*, SIZE_T, SIZE_T*);
+    constexpr int kSectionBasicInformation = 0;
+    static const auto pfnQuery = reinterpret_cast<TNtQuerySection>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySection")));
+    TSectionBasicInformation info{};
+    const LONG status = pfnQuery != nullptr ? pfnQuery(hFrameBufferFileMapping.Get(), kSectionBasicInformation, &info,
+                                                       sizeof info, nullptr)
+                                            : -1;
+    if (status < 0) {
+        LogError("%s the size of the frame buffer section is unknown (status %x)", kReallocInternal,
+                 static_cast<unsigned>(status));
         return 0;
     }
-    MEMORY_BASIC_INFORMATION info{};
-    if (::VirtualQuery(whole.Get(), &info, sizeof info) == 0) {
-        return 0;
-    }
-    return info.RegionSize;
+    return static_cast<uint64_t>(info.size.QuadPart);
 }

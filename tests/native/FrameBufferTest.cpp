@@ -130,6 +130,17 @@ TEST(ImageLayout, RefusesLayoutsThatDoNotFit32Bits)
     largest->HUDImage.width = 16, largest->HUDImage.height = 67076325;
     ASSERT_EQ(largest->CalculateImagesOffsets(), TLayoutResult::Ok);
     EXPECT_EQ(largest->ui32TotalSize, 4294967232u);
+    // A limit (the section's size) one byte short refuses the same layout before a byte is written,
+    // and still says what it needs; at the limit it is written.
+    Header limited;
+    limited->HUDImage.width = 16, limited->HUDImage.height = 67076325;
+    const std::vector<uint8_t> before = limited.bytes;
+    uint32_t ui32Needed = 0;
+    EXPECT_EQ(limited->CalculateImagesOffsets(ui32Needed, 4294967231u), TLayoutResult::BeyondLimit);
+    EXPECT_EQ(ui32Needed, 4294967232u);
+    EXPECT_TRUE(limited.bytes == before) << "a layout beyond the limit wrote into the header";
+    EXPECT_EQ(limited->CalculateImagesOffsets(ui32Needed, 4294967232u), TLayoutResult::Ok);
+    EXPECT_EQ(limited->ui32TotalSize, 4294967232u);
 }
 
 TEST(ImageLayout, HUDAndRadialMenuPositions)

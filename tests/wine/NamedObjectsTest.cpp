@@ -272,11 +272,24 @@ TEST_F(SharedFrameBuffer, LayoutLargerThanTheSectionIsRefusedWithoutMapping)
     host.Header()->iMaxWidth = 8000;
     host.Header()->iMaxHeight = 8000;
     const size_t mark = LogMark();
+    // The layout fields as the host left them: a refused layout writes none of them.
+    host.Header()->ui32FrameImageOffsets[3] = 0x5A5A5A5A;
+    host.Header()->ui32FrameImageStride = 0x1234;
+    host.Header()->ui32TotalSize = 0x4321;
     Realloc(4000, 4000);  // within the capacity, beyond the 64 MiB section
     EXPECT_EQ(frameBuffer.ViewSize(), kFrameBufferHeaderSize);
     EXPECT_EQ(Header()->iImageWidth, 0);
+    EXPECT_EQ(host.Header()->ui32FrameImageOffsets[3], 0x5A5A5A5Au);
+    EXPECT_EQ(host.Header()->ui32FrameImageStride, 0x1234u);
+    EXPECT_EQ(host.Header()->ui32TotalSize, 0x4321u);
     const std::vector<std::string> texts = TextsSince(mark);
     EXPECT_EQ(Count(texts, kTooLarge), 1u);
+    // The size is the section's own (asked of the section, nothing mapped for it).
+    const auto holds = std::find_if(texts.begin(), texts.end(),
+                                    [](const std::string& t) { return t.find("the section holds ") != std::string::npos; });
+    ASSERT_NE(holds, texts.end());
+    EXPECT_EQ(holds->rfind(kInternal + " the section holds " + std::to_string(options.ui64SectionSize) + " bytes, the layout needs ", 0), 0u)
+        << *holds;
     EXPECT_TRUE(std::none_of(texts.begin(), texts.end(),
                              [](const std::string& t) { return t.find("trying to map") != std::string::npos; }));
 }
