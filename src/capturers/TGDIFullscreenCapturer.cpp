@@ -42,6 +42,11 @@ TGDIFullscreenCapturer::~TGDIFullscreenCapturer()
                 static_cast<unsigned long long>(ui64DirectFrames), transferCost.AverageMs(ui64Frequency),
                 copyCost.AverageMs(ui64Frequency));
     }
+    if (ui64PeakSlotViewBytes > 0) {
+        // Each slot DIB is a view of the section: address space a 32-bit process must find.
+        LogInfo("%s slot views: at most %llu bytes mapped at once", "TGDIFullscreenCapturer::~TGDIFullscreenCapturer",
+                static_cast<unsigned long long>(ui64PeakSlotViewBytes));
+    }
     pScreenImageInSysMem.reset();
     LogInfo("%s exit", "TGDIFullscreenCapturer::~TGDIFullscreenCapturer");
 }
@@ -207,6 +212,11 @@ TZYRWindowsBitmap* TGDIFullscreenCapturer::SlotImageFor(const TAreaView& destina
         vecSlotImages.clear();  // the host changed the layout: the old slots are gone
     }
     vecSlotImages.push_back(TSlotImage{destination.ui64Offset, bTopDown, std::move(pBitmap)});
+    uint64_t ui64Mapped = 0;
+    for (const TSlotImage& image : vecSlotImages) {
+        ui64Mapped += image.pBitmap->ImageSize();
+    }
+    ui64PeakSlotViewBytes = std::max(ui64PeakSlotViewBytes, ui64Mapped);
     return vecSlotImages.back().pBitmap.get();
 }
 

@@ -83,6 +83,7 @@ private:
     bool bSectionRefused = false;
     std::vector<TSlotImage> vecSlotImages;
     uint64_t ui64DirectFrames = 0;
+    uint64_t ui64PeakSlotViewBytes = 0;  // the slot DIBs' images, summed, at their most
     // The slot written last in the direct path (its place in the section and layout); forgotten
     // when the parameters or the section change. Offsets, not pointers: the view is the
     // destination's.

@@ -104,6 +104,11 @@ TApplied ApplyHostValue(const std::wstring& option, const std::wstring& value, T
         const bool bValid = bDerived || ParseInt32List(value, separator, 2, 0, values);
         (option == L"--size" ? pOptions->iRequestedWidth : pOptions->iMaxWidth) = bDerived ? -1 : values[0];
         (option == L"--size" ? pOptions->iRequestedHeight : pOptions->iMaxHeight) = bDerived ? -1 : values[1];
+        if (option == L"--max" && bValid) {
+            // A section for the capacity: six frames of it and 16 MiB for the other areas.
+            pOptions->ui64SectionSize = std::max<uint64_t>(
+                pOptions->ui64SectionSize, 6ull * 4 * uint32_t(values[0]) * uint32_t(values[1]) + (16ull << 20));
+        }
         return Applied(bValid);
     }
     if (option == L"--capture-enabled") {
@@ -364,7 +369,7 @@ const char* RefHostUsage()
            "  --region l,t,r,b         capture region (default all zero: whole screen)\n"
            "  --monitor <name>         monitor device name\n"
            "  --size WxH|W,H|-1        requested frame size (default -1: from the capture)\n"
-           "  --max WxH|W,H            capacity (default 1920x1080)\n"
+           "  --max WxH|W,H            capacity (default 1920x1080); the section grows to hold it\n"
            "  --stretch                stretch instead of keeping the aspect ratio\n"
            "  --no-mirror              frames top-down (default bottom-up)\n"
            "  --capture-enabled 0|1    continuous capture on (default 1)\n"
