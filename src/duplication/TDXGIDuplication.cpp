@@ -130,7 +130,7 @@ bool TDXGIDuplication::CreateDesktopTextures()
     const dupgeo::TImageSize desktop = dupgeo::DesktopSize(desktopRect);
     const dupgeo::TImageSize native = dupgeo::NativeSize(static_cast<uint32_t>(eRotation), desktopRect);
     if (dupgeo::IsRotated(static_cast<uint32_t>(eRotation)) &&
-        !CreateRotationTextures(native.ui32Width, native.ui32Height)) {
+        !CreateRotationTextures(native, desktop)) {
         return false;
     }
     descDesktopImage = d3dhelp::BgraTextureDesc(desktop.ui32Width, desktop.ui32Height, D3D11_USAGE_STAGING, 0,
@@ -155,16 +155,15 @@ bool TDXGIDuplication::CreateDesktopTextures()
     return true;
 }
 
-bool TDXGIDuplication::CreateRotationTextures(uint32_t ui32NativeWidth, uint32_t ui32NativeHeight)
+bool TDXGIDuplication::CreateRotationTextures(const dupgeo::TImageSize& native, const dupgeo::TImageSize& desktop)
 {
     D3D11_TEXTURE2D_DESC desc =
-        d3dhelp::BgraTextureDesc(ui32NativeWidth, ui32NativeHeight, D3D11_USAGE_DEFAULT, D3D11_BIND_SHADER_RESOURCE, 0);
+        d3dhelp::BgraTextureDesc(native.ui32Width, native.ui32Height, D3D11_USAGE_DEFAULT, D3D11_BIND_SHADER_RESOURCE, 0);
     HRESULT hr = pDevice->CreateTexture2D(&desc, nullptr, pBeforeRotateStagingDesktopImage.ReleaseAndGetAddressOf());
     if (hr != S_OK) {
         LogError("%s CreateTexture2D pBeforeRotateStagingDesktopImage error %x", kConstructorName, Hex(hr));
         return false;
     }
-    const dupgeo::TImageSize desktop = dupgeo::DesktopSize(ToHooksRect(rcDesktopCoordinates));
     desc.Width = desktop.ui32Width;
     desc.Height = desktop.ui32Height;
     desc.BindFlags = D3D11_BIND_RENDER_TARGET;

@@ -39,6 +39,10 @@
 template <class T>
 using TComPtr = Microsoft::WRL::ComPtr<T>;
 
+namespace dupgeo {
+struct TImageSize;
+}
+
 // A loaded library, freed when the holder goes.
 struct TModuleDeleter {
     void operator()(HMODULE hModule) const { ::FreeLibrary(hModule); }
@@ -188,7 +192,7 @@ private:
     bool DescribeOutput();
     bool CreateDevice();
     bool CreateDesktopTextures();
-    bool CreateRotationTextures(uint32_t ui32NativeWidth, uint32_t ui32NativeHeight);
+    bool CreateRotationTextures(const dupgeo::TImageSize& native, const dupgeo::TImageSize& desktop);
     // The compiler search and the rotation pass's set-up; failures only log.
     void PrepareRotation();
     bool StartDuplication();

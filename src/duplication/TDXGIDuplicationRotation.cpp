@@ -13,7 +13,6 @@
 #include "duplication/DuplicationSeams.h"
 #include "log/Log.h"
 
-#include <cfloat>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -122,12 +121,7 @@ bool TDXGIDuplication::InitRotation()
     if (!CreateRotationQuads()) {
         return false;
     }
-    D3D11_SAMPLER_DESC sampler = {};
-    sampler.Filter = D3D11_FILTER_MIN_MAG_MIP_LINEAR;
-    sampler.AddressU = sampler.AddressV = sampler.AddressW = D3D11_TEXTURE_ADDRESS_WRAP;
-    sampler.MaxAnisotropy = 1;
-    sampler.ComparisonFunc = D3D11_COMPARISON_ALWAYS;
-    sampler.MaxLOD = FLT_MAX;
+    const D3D11_SAMPLER_DESC sampler = d3dhelp::LinearWrapSampler();
     hr = pDevice->CreateSamplerState(&sampler, pRotationSampler.ReleaseAndGetAddressOf());
     if (hr != S_OK) {
         LogError("%s Unable to create a sampler state %x", kInitName, Hex(hr));

@@ -8,7 +8,6 @@
 #include "duplication/DuplicationGeometry.h"
 #include "log/Log.h"
 
-#include <cfloat>
 
 namespace {
 
@@ -16,22 +15,6 @@ using d3dhelp::Hex;
 
 constexpr const char kCreateName[] = "TDXGIDuplication::CreateTemporarySurface";
 
-// Linear filtering with wrap addressing: the draw samples texel centres, so wrapping only mixes in
-// the opposite edge where a sample falls within half a texel of the border.
-D3D11_SAMPLER_DESC LinearWrapSampler()
-{
-    D3D11_SAMPLER_DESC desc = {};
-    desc.Filter = D3D11_FILTER_MIN_MAG_MIP_LINEAR;
-    desc.AddressU = D3D11_TEXTURE_ADDRESS_WRAP;
-    desc.AddressV = D3D11_TEXTURE_ADDRESS_WRAP;
-    desc.AddressW = D3D11_TEXTURE_ADDRESS_WRAP;
-    desc.MipLODBias = 0.0f;
-    desc.MaxAnisotropy = 1;
-    desc.ComparisonFunc = D3D11_COMPARISON_ALWAYS;
-    desc.MinLOD = 0.0f;
-    desc.MaxLOD = FLT_MAX;
-    return desc;
-}
 
 D3D11_VIEWPORT Viewport(float x, float y, float width, float height)
 {
@@ -113,7 +96,7 @@ bool TDXGIDuplication::CreateSurfaceViews(TTempSurface& set)
         return false;
     }
     LogInfo("%s The quad vertex buffer has been created.", kCreateName);
-    const D3D11_SAMPLER_DESC sampler = LinearWrapSampler();
+    const D3D11_SAMPLER_DESC sampler = d3dhelp::LinearWrapSampler();
     hr = pDevice->CreateSamplerState(&sampler, set.pSamplerState.ReleaseAndGetAddressOf());
     if (hr != S_OK) {
         LogError("%s Unable to create a sampler state %d.", kCreateName, static_cast<int>(hr));

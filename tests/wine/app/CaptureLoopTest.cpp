@@ -429,18 +429,39 @@ protected:
     static void TearDownTestSuite() { scenetest::QuitSuiteScene(pScene); }
     void SetUp() override { ASSERT_NE(pScene, nullptr); }
 
-    // The slot holds the fake's frame with `size` x `size` of the colour cursor at (204, top).
+    // The slot holds the fake's frame (the one slot `frameOf` holds) with `size` x `size` of the
+    // colour cursor at (left, top).
     static ::testing::AssertionResult SlotShows(const LoopHarness& h, size_t slot, bool bTopDown, int32_t size,
-                                                int32_t top)
+                                                int32_t top, int32_t left = 204, size_t frameOf = kSlotItself)
     {
         const TAreaView area = h.View().FrameSlot(slot);
         const cursortest::Image image{area.pData, int32_t(area.ui32Width), int32_t(area.ui32Rows), area.ui32Stride,
                                       bTopDown};
-        const uint32_t frame = *reinterpret_cast<const uint32_t*>(area.pData) >> 24;
+        const TAreaView framed = h.View().FrameSlot(frameOf == kSlotItself ? slot : frameOf);
+        const uint32_t frame = *reinterpret_cast<const uint32_t*>(framed.pData) >> 24;
         return cursortest::ShowsCursorAt(
             image, [&](int32_t x, int32_t y) { return PatternPixel(frame, x, bTopDown ? y : image.iHeight - 1 - y); },
-            refcursor::TCursorPicture::Colour, 204, top, size, size);
+            refcursor::TCursorPicture::Colour, left, top, size, size);
     }
+    // Region (96, 48) - (896, 648) in the asked row order, the pointer at (300, 200) with the host's
+    // colour cursor published, the warm-up passed with slot 0.
+    static ::testing::AssertionResult StartWithCursor(LoopHarness& h, cursortest::CursorHost& host, bool bTopDown)
+    {
+        const uint64_t handle = cursortest::PointAt(POINT{300, 200});
+        if (handle == 0) {
+            return ::testing::AssertionFailure() << "the pointer has no cursor";
+        }
+        h.Header().bCaptureEnabled = 1;
+        h.Header().bDontMirrorFrames = bTopDown ? 1 : 0;
+        h.Header().CaptureRegion = THooksRect{96, 48, 896, 648};
+        if (!h.Start()) {
+            return ::testing::AssertionFailure() << "the loop did not start";
+        }
+        // The layout has placed the cursor areas: the host publishes its cursor.
+        host.Publish(handle, POINT{300, 200}, POINT{0, 0}, refcursor::TCursorPicture::Colour);
+        return h.PassWarmUp(0);
+    }
+    static constexpr size_t kSlotItself = ~size_t{0};
 
     static std::unique_ptr<scenetest::SceneRun> pScene;
 };
@@ -453,16 +474,8 @@ TEST_F(CaptureLoopCursor, CursorGoesIntoSlotsWithoutSharedTextureAtTheRegionsPla
         SCOPED_TRACE(bTopDown ? "top-down" : "bottom-up");
         LoopHarness h;
         cursortest::CursorHost host(reinterpret_cast<uint8_t*>(&h.Header()), kSectionSize);
-        const uint64_t handle = cursortest::PointAt(POINT{300, 200});
-        ASSERT_NE(0u, handle);
-        h.Header().bCaptureEnabled = 1;
-        h.Header().bDontMirrorFrames = bTopDown ? 1 : 0;
-        h.Header().CaptureRegion = THooksRect{96, 48, 896, 648};
         h.Header().ui64SharedTextureHandles[2] = 0x42;  // slot 2 is the host's texture (none opens here)
-        ASSERT_TRUE(h.Start());
-        // The layout has placed the cursor areas: the host publishes its cursor.
-        host.Publish(handle, POINT{300, 200}, POINT{0, 0}, refcursor::TCursorPicture::Colour);
-        ASSERT_TRUE(h.PassWarmUp(0));
+        ASSERT_TRUE(StartWithCursor(h, host, bTopDown));
         EXPECT_FALSE(host.TakeEvent()) << "no drawer before the host asks";
         // The flag is seen by a pass of its own before the next request comes.
         const uint32_t polls = h.fake.nPollSleeps;
@@ -490,15 +503,8 @@ TEST_F(CaptureLoopCursor, ARepeatedFrameHasOneCursorAtThePointerNow)
         SCOPED_TRACE(bTopDown ? "top-down" : "bottom-up");
         LoopHarness h;
         cursortest::CursorHost host(reinterpret_cast<uint8_t*>(&h.Header()), kSectionSize);
-        const uint64_t handle = cursortest::PointAt(POINT{300, 200});
-        ASSERT_NE(0u, handle);
-        h.Header().bCaptureEnabled = 1;
-        h.Header().bDontMirrorFrames = bTopDown ? 1 : 0;
-        h.Header().CaptureRegion = THooksRect{96, 48, 896, 648};
         h.Header().bDrawMouseCursor = 1;
-        ASSERT_TRUE(h.Start());
-        host.Publish(handle, POINT{300, 200}, POINT{0, 0}, refcursor::TCursorPicture::Colour);
-        ASSERT_TRUE(h.PassWarmUp(0));
+        ASSERT_TRUE(StartWithCursor(h, host, bTopDown));
         ASSERT_TRUE(h.Serve(1));
         ASSERT_NE(0u, cursortest::PointAt(POINT{340, 230}));
         h.fake.bRepeatFrames = true;
@@ -508,15 +514,7 @@ TEST_F(CaptureLoopCursor, ARepeatedFrameHasOneCursorAtThePointerNow)
         const int32_t shift = bTopDown ? 1 : 0;
         EXPECT_TRUE(SlotShows(h, 1, bTopDown, refcursor::kCursorSize, 152 + shift));
         for (const size_t slot : {2u, 3u}) {
-            const TAreaView area = h.View().FrameSlot(slot);
-            const TAreaView first = h.View().FrameSlot(1);
-            const cursortest::Image image{area.pData, int32_t(area.ui32Width), int32_t(area.ui32Rows), area.ui32Stride,
-                                          bTopDown};
-            const uint32_t frame = *reinterpret_cast<const uint32_t*>(first.pData) >> 24;
-            EXPECT_TRUE(cursortest::ShowsCursorAt(
-                image,
-                [&](int32_t x, int32_t y) { return PatternPixel(frame, x, bTopDown ? y : image.iHeight - 1 - y); },
-                refcursor::TCursorPicture::Colour, 244, 182 + shift, refcursor::kCursorSize, refcursor::kCursorSize))
+            EXPECT_TRUE(SlotShows(h, slot, bTopDown, refcursor::kCursorSize, 182 + shift, 244, 1))
                 << "slot " << slot << ": slot 1's picture with one cursor";
         }
     }
