@@ -179,6 +179,17 @@ TApplied ApplyFrameValue(const std::wstring& option, const std::wstring& value, 
         pCommand->wsPngDirectory = value;
         return Applied(!value.empty());
     }
+    if (option == L"--hostile") {
+        const bool bValid = ParseInRange(value, 0, std::numeric_limits<int64_t>::max(), &number);
+        pCommand->bHostile = true;
+        pCommand->ui64HostileSeed = static_cast<uint64_t>(number);
+        return Applied(bValid);
+    }
+    if (option == L"--hostile-ms") {
+        const bool bValid = ParseInRange(value, 1, 24 * 3600 * 1000, &number);
+        pCommand->ui32HostileMs = static_cast<uint32_t>(number);
+        return Applied(bValid);
+    }
     return TApplied::NotThisGroup;
 }
 
@@ -279,6 +290,10 @@ bool CheckCombination(TRefHostCommand* pCommand, std::wstring* pError)
         *pError = L"--cursor-hotspot needs --cursor-picture";
     } else if ((pCommand->options.bChromaKeying || pCommand->dWebCamFramesPerSecond > 0) && !pCommand->options.bWebCam) {
         *pError = L"--chroma-key and --webcam-fps need --webcam";
+    } else if (pCommand->bHostile && (pCommand->ui32Frames != 0 || bFrameOption)) {
+        *pError = L"--hostile reads frames of its own: no --frames, --single-frame, --fps, --pipeline, --png-dir, --raw, --y4m";
+    } else if (pCommand->bHostile && pCommand->stopMethod != TStopMethod::UninstallEvent) {
+        *pError = L"--hostile stops the capturer with the uninstall event";
     } else if (bFrameOption && pCommand->ui32Frames == 0) {
         *pError = L"--fps, --pipeline, --png-dir, --raw and --y4m need --frames or --single-frame";
     } else {
@@ -407,6 +422,18 @@ const char* RefHostUsage()
            "  --png-dir <dir>          write <dir>\\frame_0000.png, ... (RGB)\n"
            "  --raw                    raw BGRA frames, rows top-down, on standard output\n"
            "  --y4m                    YUV4MPEG2 (4:2:0, BT.601 limited range) on standard output\n"
+           "Hostile host:\n"
+           "  --hostile <seed>         once started, keep all six slots requested and, from a generator\n"
+           "                           seeded with <seed>, rewrite header fields the capturer reads (sizes,\n"
+           "                           capacity, offsets, strides, region, monitor name, webcam, cursor names\n"
+           "                           and blocks, shared textures, flags, requests) every 0-40 ms in storms\n"
+           "                           with calm spells that restore them; the last 3 s are calm. Then stop\n"
+           "                           with the uninstall event and time the capturer's exit\n"
+           "  --hostile-ms <N>         how long (default 60000)\n"
+           "  Lines: hostile seed=..., hostile rewrite t=<ms> <group> <field>=<value>, hostile window=<k>\n"
+           "  ms=<n> served=<n> read=<n> rewrites=<n> phase=<p>, hostile served=... tail_served=<n>\n"
+           "  capture_invalidated=0|1 capturer_ended=0|1, hostile startup-values <v>..., and\n"
+           "  hostile stop_ms=<n> exit-code <N> frames=<n> rewrites=<n>\n"
            "Output lines: capturer-pid <N>; started-correctly yes after <ms> ms | started-correctly no\n"
            "[after <ms> ms]; with frames: frame-size <W>x<H> and\n"
            "  stats frames=<n> fps=<x.x> first_frame_ms=<n> latency_median_ms=<x.xx> latency_p95_ms=<x.xx>\n"

@@ -40,6 +40,12 @@ struct TRefHostCommand {
     // --webcam M (options.bWebCam, the shader parameter M), --chroma-key, --webcam-fps R: the host
     // feeds the webcam (TWebCamProducer) from the creation of its objects to the end.
     double dWebCamFramesPerSecond = 0;
+    // --hostile SEED, --hostile-ms N: after started-correctly the host requests frames and rewrites
+    // the header under the capturer for N ms (THostileHost.h), then stops it with the uninstall event
+    // and measures the time to its exit.
+    bool bHostile = false;
+    uint64_t ui64HostileSeed = 0;
+    uint32_t ui32HostileMs = 60000;
 };
 
 enum class TRefHostParseResult { Run, Help, Bad };

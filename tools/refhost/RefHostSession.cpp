@@ -1,8 +1,10 @@
 #include "RefHostSession.h"
 
 #include "RefHostFrames.h"
+#include "THostileHost.h"
 #include "TWebCamProducer.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -110,6 +112,37 @@ TRefHostSessionResult EndSession(const TRefHostCommand& command, TRefHost& host,
     return TRefHostSessionResult{iSessionCode, false};
 }
 
+// The hostile run of a started capturer, then the stop by the uninstall event, timed from the
+// signal to the end of the capturer's process.
+TRefHostSessionResult RunHostile(const TRefHostCommand& command, TRefHost& host, std::ostream& out,
+                                 std::ostream& err)
+{
+    THostileOptions options;
+    options.ui64Seed = command.ui64HostileSeed;
+    options.ui32RunMs = command.ui32HostileMs;
+    options.ui32TailMs = std::min<uint32_t>(3000, command.ui32HostileMs / 3);
+    const THostileReport report = THostileHost(host, options, out).Run();
+    LARGE_INTEGER frequency{};
+    LARGE_INTEGER signalled{};
+    LARGE_INTEGER ended{};
+    ::QueryPerformanceFrequency(&frequency);
+    const bool bWasRunning = !HasEnded(host);
+    ::QueryPerformanceCounter(&signalled);
+    host.SignalUninstall();
+    int iExitCode = 0;
+    if (!host.WaitCapturerExit(command.ui32TimeoutMs, &iExitCode)) {
+        return Failure(err, L"the capturer did not end within " + std::to_wstring(command.ui32TimeoutMs) + L" ms");
+    }
+    ::QueryPerformanceCounter(&ended);
+    // Whole milliseconds, rounded up; -1 when the capturer had ended before it was asked to.
+    const int64_t stopMs =
+        bWasRunning ? ((ended.QuadPart - signalled.QuadPart) * 1000 + frequency.QuadPart - 1) / frequency.QuadPart : -1;
+    Line(out, "hostile stop_ms=" + std::to_string(stopMs) + " exit-code " + std::to_string(iExitCode) +
+                  " frames=" + std::to_string(report.ui64Served) + " rewrites=" + std::to_string(report.ui64Rewrites));
+    SignalNamedEvent(command.wsSignalEvent);
+    return TRefHostSessionResult{0, false};
+}
+
 }  // namespace
 
 std::string ToUtf8(const std::wstring& text)
@@ -165,7 +198,13 @@ TRefHostSessionResult RunRefHostSession(const TRefHostCommand& command, TRefHost
     // at once (and delivered no frames). Either way one that ended by itself meanwhile is only
     // reported.
     int iSessionCode = command.ui32Frames == 0 ? 0 : kExitFramesFailed;
-    if (ReportStart(command, host, out)) {
+    if (command.bHostile) {
+        if (ReportStart(command, host, out)) {
+            return RunHostile(command, host, out, err);
+        }
+        Line(err, "ZYRRefHost: no hostile run: the capturer did not start correctly");
+        iSessionCode = kExitFramesFailed;
+    } else if (ReportStart(command, host, out)) {
         iSessionCode = RunStartedCapturer(command, host, out, err, streamWriter, pCursorPublisher);
     } else if (command.ui32Frames != 0) {
         Line(err, "ZYRRefHost: no frames: the capturer did not start correctly");
