@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# Host death: the host killed at random moments, and the time until the capturer and the overlay
+# program it started are gone (bound: 600 ms).
+#   usage: scripts/host-death.sh [runs]      (default 100)
+# Each run's host is ZYRHostDeath.exe in its host mode: a real host from the reference host's library
+# (section, header, every named object, the cursor publisher with the cursor drawn, with method 0 the
+# webcam producer and chroma keying), which starts the capturer, requests frames pipelined and ends
+# itself with TerminateProcess during the warm-up, mid-frame, while it holds one of the four overlay
+# access mutexes or the cursor mutex, or during the capturer's re-map. Moments cycle run by run; the
+# method alternates between 1 (ZYRFullscreenCapturer.exe) and 0 (ZYRFullscreenCapturerTestDup.exe,
+# see README); delays come from ZYR_SEED (default 1). The watcher prints one line per run and a
+# summary; then every run's part of the capturer's log, as the log server saw it, must end with the
+# capturer's stop lines. Exit status non-zero on any failure.
+# Output: build/host-death/runs.txt, build/host-death/capturer.log.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+export ZYR_BUILD_DIR="${ZYR_BUILD_DIR:-$root/build}"
+runs="${1:-100}"
+seed="${ZYR_SEED:-1}"
+[[ "$runs" =~ ^[1-9][0-9]*$ ]] || { echo "host-death: runs must be a positive number" >&2; exit 2; }
+[[ "$seed" =~ ^[0-9]+$ ]] || { echo "host-death: ZYR_SEED must be a number" >&2; exit 2; }
+out="$ZYR_BUILD_DIR/host-death"
+mkdir -p "$out"
+scripts/deps.sh
+
+bin="$ZYR_BUILD_DIR/w64-hostdeath"
+cmake -S . -B "$bin" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+  -DCMAKE_BUILD_TYPE=Release -DZYR_BUILD_TESTS=OFF \
+  -DZYR_BUILD_WINEPREFIX="$ZYR_BUILD_DIR/wineprefix-build" >/dev/null
+ninja -C "$bin" ZYRFullscreenCapturer ZYRFullscreenCapturerTestDup fullscreenoverlay ZYRLogServer ZYRScene \
+  ZYRSceneCtl ZYRHostDeath
+
+. scripts/wine-env.sh
+
+winpath() { echo "Z:$(echo "$1" | tr '/' '\\')"; }
+names="zyr-hostdeath-$$"
+ctl="$bin/tools/scene/ZYRSceneCtl.exe"
+log="$out/capturer.log"
+report="$out/runs.txt"
+: >"$log"
+: >"$report"
+
+scene_pid=""
+server_pid=""
+stop_server() {
+  if [ -n "$server_pid" ]; then
+    wine "$ctl" set "$names-log-quit" >/dev/null 2>&1 || true
+    wait "$server_pid" 2>/dev/null || true
+    server_pid=""
+  fi
+}
+stop_all() {
+  stop_server
+  if [ -n "$scene_pid" ]; then
+    wine "$ctl" set "$names-scene-quit" >/dev/null 2>&1 || true
+    wait "$scene_pid" 2>/dev/null || true
+  fi
+  zyr_wine_cleanup
+}
+trap stop_all EXIT
+
+# The pointer over the scene: the platform reports a cursor there, so the capturer really draws one.
+wine "$bin/tools/scene/ZYRScene.exe" --pattern coords --pointer 960,540 --ready-event "$names-scene-ready" \
+  --quit-event "$names-scene-quit" &
+scene_pid=$!
+wine "$ctl" wait "$names-scene-ready" 120000 || { echo "host-death: the scene did not show its pattern" >&2; exit 1; }
+
+wine "$bin/tools/logserver/ZYRLogServer.exe" --prefix "$(winpath "$bin/src/")" --name zyr --level 0 \
+  --ready-event "$names-log-ready" --quit-event "$names-log-quit" --out "$(winpath "$log")" &
+server_pid=$!
+wine "$ctl" wait "$names-log-ready" 60000 || { echo "host-death: the log server did not start" >&2; exit 1; }
+
+set +e
+wine "$bin/tools/hostdeath/ZYRHostDeath.exe" watch --capturer-dir "$(winpath "$bin/src/")" --runs "$runs" \
+  --seed "$seed" | tr -d '\r' | tee "$report"
+watch_status=${PIPESTATUS[0]}
+set -e
+# Everything the capturers logged is in the file once the server has drained its ring and ended.
+stop_server
+
+# Each run's part of the log: from its capturer's first line (the main thread's announcement) to
+# the next capturer's. It must hold the stop after the host's death, in this order, and end with the
+# application object's last line; the capture thread's end comes before the join returns.
+set +e
+awk '
+  BEGIN {
+    want[1] = "TZYRFullscreenCapturer::IsHostProcessAlive the host process is not alive"
+    want[2] = "TZYRFullscreenCapturer::CaptureScreenThreadDeleter terminate capture screen thread"
+    want[3] = "TZYRFullscreenCapturer::CaptureScreenThreadDeleter exit"
+    want[4] = "TZYRFullscreenCapturer::Run exit with 0"
+    want[5] = "WinMain exit with 0"
+    want[6] = "TZYRFullscreenCapturer::~TZYRFullscreenCapturer exit"
+    wanted = 6
+  }
+  FNR == NR {
+    if ($1 == "run" && match($0, /capturer_pid=[0-9]+/)) {
+      n++; run[n] = $2; pid[n] = substr($0, RSTART + 13, RLENGTH - 13)
+    }
+    next
+  }
+  {
+    text = $0; sub(/^[^ ]+ [^ ]+ [^ ]+ [^ ]+ [^ ]+ /, "", text)
+    if ($5 == "6" && text == "WinMain") {
+      for (j = cur + 1; j <= n; j++) if (pid[j] == $2) { cur = j; seen[j] = 1; break }
+    }
+    if (cur == 0 || $2 != pid[cur]) next
+    last[cur] = text
+    if (got[cur] < wanted && text == want[got[cur] + 1]) got[cur]++
+    if (text == "TZYRFullscreenCapturer::CaptureScreenThread exit" && got[cur] < 3) thread[cur] = 1
+  }
+  END {
+    for (k = 1; k <= n; k++) {
+      problem = ""
+      if (!seen[k]) problem = "no lines of the capturer"
+      else if (got[k] < wanted) problem = "missing \"" want[got[k] + 1] "\""
+      else if (!thread[k]) problem = "no capture thread exit before the join returned"
+      else if (last[k] != want[wanted]) problem = "last line \"" last[k] "\""
+      if (problem != "") { bad++; printf "log run %s (capturer %s): %s\n", run[k], pid[k], problem }
+    }
+    printf "log: %d/%d runs end with the capturer'"'"'s stop lines\n", n - bad, n
+    exit (bad > 0 || n == 0) ? 1 : 0
+  }' "$report" "$log"
+log_status=$?
+set -e
+echo "host-death: runs in $report, the capturers' log in $log"
+if [ "$watch_status" -ne 0 ] || [ "$log_status" -ne 0 ]; then
+  exit 1
+fi
