@@ -248,9 +248,23 @@ void TZYRFullscreenCapturer::Supervise()
         if (!IsCaptureFrameInstanceAlive()) {
             return;
         }
-        if (pUninstallAllHooksEvent->WaitForSingleObject(kUninstallWaitMs)) {
+        if (WaitForUninstallEvent()) {
             LogInfo("%s pUninstallAllHooksEvent is signaled, exiting the process...", kRunName);
             return;
         }
     }
+}
+
+// The pass's wait also ends when the host process ends: the next pass's host test then reports
+// it at once. Waiting on the event alone let a dead host go unnoticed for up to 500 ms, and the
+// process has to be gone within 600 ms of its host.
+bool TZYRFullscreenCapturer::WaitForUninstallEvent()
+{
+    const HANDLE handles[] = {pUninstallAllHooksEvent->Get(), hHostProcess.Get()};
+    const DWORD dwResult = ::WaitForMultipleObjects(2, handles, FALSE, kUninstallWaitMs);
+    if (dwResult == WAIT_FAILED) {
+        // Never a busy loop: the event alone is waited for, as a pass always could.
+        return pUninstallAllHooksEvent->WaitForSingleObject(kUninstallWaitMs);
+    }
+    return dwResult == WAIT_OBJECT_0;
 }

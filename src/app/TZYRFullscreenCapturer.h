@@ -64,6 +64,8 @@ private:
     // False (with an error line) when the thread could not be made.
     bool StartCaptureScreenThread();
     void Supervise();
+    // Up to 500 ms for the uninstall event; returns early, false, when the host process ends.
+    bool WaitForUninstallEvent();
     void CaptureScreenThread();
 
     // Declaration order is release order in reverse: the thread holder is destroyed (stopping

@@ -152,6 +152,55 @@ INSTANTIATE_TEST_SUITE_P(EachReason, Stop, ::testing::Values(StopBy::Uninstall, 
                                                                                        : "HostDeath");
                          });
 
+// The time stamp of the capturer's first record with `text`, once the drainer has it.
+std::optional<uint64_t> WaitForRecordTime(const TLogServerDrainer& drainer, DWORD pid, const std::string& text)
+{
+    std::optional<uint64_t> stamp;
+    drainer.WaitFor(
+        [&](const std::vector<TLogRecord>& records) {
+            for (const TLogRecord& entry : records) {
+                if (!entry.bMalformed && entry.record.fields.ui32ProcessId == pid && entry.record.strText == text) {
+                    stamp = entry.record.fields.ui64Timestamp;
+                    return true;
+                }
+            }
+            return false;
+        },
+        kWaitMs);
+    return stamp;
+}
+
+// A host that ends in the middle of a supervision pass is noticed at once, not when the pass's
+// 500 ms wait for the uninstall event runs out: the process has to be gone within 600 ms of its
+// host. Nothing else happens, so passes start every 500 ms from the main loop's first line; the host
+// dies 100 ms into one of them.
+TEST_F(EndToEnd, HostThatEndsMidPassIsNoticedAtOnce)
+{
+    scenetest::ChildProcess standIn;  // a host that can die
+    ASSERT_TRUE(standIn.Start(WindowsPath(ZYR_REFHOST_EXE), L"--idle 600000"));
+    ASSERT_TRUE(Start(TRefHostOptions{}, standIn.Id()));
+    const std::optional<uint64_t> loopStart =
+        WaitForRecordTime(*pDrainer, pHost->CapturerProcessId(), kRun + "before the main loop");
+    ASSERT_TRUE(loopStart.has_value());
+    uint64_t killAt = *loopStart + 100;
+    while (killAt < NowMs() + 20) {
+        killAt += 500;
+    }
+    while (NowMs() < killAt) {
+        ::Sleep(1);
+    }
+    const uint64_t stoppedAt = NowMs();
+    ::TerminateProcess(standIn.Handle(), 0);
+    const TCapturerRun run = Finish();
+    ASSERT_TRUE(run.bExited);
+    const int noticed = run.Find("TZYRFullscreenCapturer::IsHostProcessAlive the host process is not alive");
+    ASSERT_GE(noticed, 0) << ::testing::PrintToString(run.Texts());
+    // The pass's own wait would have lasted about 400 ms more.
+    EXPECT_LE(run.records[noticed].fields.ui64Timestamp - stoppedAt, 150u) << "killed " << (stoppedAt - *loopStart)
+                                                                           << " ms after the loop started";
+    ExpectThreadStoppedAndJoined(run);
+}
+
 TEST_F(EndToEnd, PresignalledUninstallEventEndsAfterOnePass)
 {
     TRefHostOptions options;
