@@ -243,9 +243,30 @@ ID3D11Texture2D* TCaptureScreenLoop::SlotTexture() const
 
 TAreaView TCaptureScreenLoop::CaptureSlot(TFrameBufferHeader& header, ID3D11Texture2D* pTexture)
 {
-    const TAreaView slot = res.pFrameBuffer->View().FrameSlot(nSlot);
+    TFrameSlotFields fields;
+    const TAreaView slot = res.pFrameBuffer->View().FrameSlot(nSlot, &fields);
+    ReportUnusableSlot(slot, fields, pTexture);
     pFullscreenCapturer->GetScreenImage(slot, header.bDontMirrorFrames != 0, pTexture);
     return slot;
+}
+
+// The capturer only says that its destination is unusable, on every frame; the values the host
+// wrote are named here, once until they change or a usable slot comes.
+void TCaptureScreenLoop::ReportUnusableSlot(const TAreaView& slot, const TFrameSlotFields& fields,
+                                            ID3D11Texture2D* pTexture)
+{
+    if (slot.IsValid() || pTexture != nullptr) {
+        lastUnusableSlot.reset();
+        return;
+    }
+    if (lastUnusableSlot == fields) {
+        return;
+    }
+    lastUnusableSlot = fields;
+    LogError("%s frame slot %d is not usable: offset %u, %d x %d pixels, stride %u, %llu bytes mapped", kName,
+             static_cast<int>(nSlot), static_cast<unsigned>(fields.ui32Offset), static_cast<int>(fields.iWidth),
+             static_cast<int>(fields.iHeight), static_cast<unsigned>(fields.ui32Stride),
+             static_cast<unsigned long long>(res.pFrameBuffer->View().Size()));
 }
 
 // Slots the host backs with a shared texture get no cursor here, also when the texture could not

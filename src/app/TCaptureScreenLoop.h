@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 class TCaptureLoopEnvironment {
@@ -74,6 +75,7 @@ private:
     void OpenSharedTexture(TFrameBufferHeader& header);
     // Captures into the current slot; returns the slot's checked view (invalid when it has none).
     TAreaView CaptureSlot(TFrameBufferHeader& header, ID3D11Texture2D* pTexture);
+    void ReportUnusableSlot(const TAreaView& slot, const TFrameSlotFields& fields, ID3D11Texture2D* pTexture);
     void DrawCursor(const TFrameBufferHeader& header, const TAreaView& slot);
     void SetFirstFrameEvent();
     void UpdateWebCam(TFrameBufferHeader& header);
@@ -110,4 +112,6 @@ private:
     TFrameCostMeter cursorCost;
     // Frame slot -> the host's texture opened for it (or none); made once per slot and run.
     std::map<size_t, Microsoft::WRL::ComPtr<ID3D11Texture2D>> mapSharedTextures;
+    // The slot fields last named as unusable; cleared by a usable slot.
+    std::optional<TFrameSlotFields> lastUnusableSlot;
 };

@@ -55,17 +55,21 @@ TAreaView TFrameBufferView::Block(uint32_t offset, uint32_t size) const
     return TAreaView{pData, 0, size, 1, size, offset};
 }
 
-TAreaView TFrameBufferView::FrameSlot(size_t slot) const
+TAreaView TFrameBufferView::FrameSlot(size_t slot, TFrameSlotFields* pFields) const
 {
     const TFrameBufferHeader* const header = Header();
+    TFrameSlotFields fields;
+    if (header != nullptr && slot < kFrameSlotCount) {
+        fields = TFrameSlotFields{header->ui32FrameImageOffsets[slot], header->ui32FrameImageStride,
+                                  header->iImageWidth, header->iImageHeight};
+    }
+    if (pFields != nullptr) {
+        *pFields = fields;
+    }
     if (header == nullptr || slot >= kFrameSlotCount) {
         return {};
     }
-    const uint32_t offset = header->ui32FrameImageOffsets[slot];
-    const uint32_t stride = header->ui32FrameImageStride;
-    const int32_t width = header->iImageWidth;
-    const int32_t rows = header->iImageHeight;
-    return ImageArea(offset, width, stride, rows);
+    return ImageArea(fields.ui32Offset, fields.iWidth, fields.ui32Stride, fields.iHeight);
 }
 
 TAreaView TFrameBufferView::WebCamArea() const

@@ -36,6 +36,15 @@ struct TAreaView {
     }
 };
 
+// The header fields a frame slot is made of, as FrameSlot read them.
+struct TFrameSlotFields {
+    uint32_t ui32Offset = 0;
+    uint32_t ui32Stride = 0;
+    int32_t iWidth = 0;
+    int32_t iHeight = 0;
+    bool operator==(const TFrameSlotFields&) const = default;
+};
+
 class TFrameBufferView {
 public:
     // pBase may be null (no view); ui64ViewSize is the number of bytes mapped at pBase.
@@ -50,8 +59,9 @@ public:
     uint8_t* Area(uint64_t offset, uint64_t size) const;
 
     // Each reads the header fields it needs once. Frame slot `slot` (0..5): iImageHeight rows of
-    // iImageWidth pixels, ui32FrameImageStride apart, at ui32FrameImageOffsets[slot].
-    TAreaView FrameSlot(size_t slot) const;
+    // iImageWidth pixels, ui32FrameImageStride apart, at ui32FrameImageOffsets[slot]. pFields, when
+    // given, receives the values the area was checked from (zero without a header or slot).
+    TAreaView FrameSlot(size_t slot, TFrameSlotFields* pFields = nullptr) const;
     // The webcam picture: the size of WebCamSourceRect, rows WebCamImage.ui32Stride apart.
     TAreaView WebCamArea() const;
     // The webcam background: the size of WebCamSourceRect, its own stride and offset.

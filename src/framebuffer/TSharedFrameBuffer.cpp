@@ -32,6 +32,19 @@ bool FitsCapacity(int32_t maxWidth, int32_t maxHeight, int32_t width, int32_t he
     return capacity >= need;
 }
 
+// The host's capacity, read once; a refusal names it, so a host can tell its own bad value.
+bool RefusesCapacity(const TFrameBufferHeader& header, int32_t width, int32_t height)
+{
+    const int32_t maxWidth = header.iMaxWidth;
+    const int32_t maxHeight = header.iMaxHeight;
+    if (FitsCapacity(maxWidth, maxHeight, width, height)) {
+        return false;
+    }
+    LogWarning("%s the capacity %d x %d does not hold %d x %d", kReallocInternal, static_cast<int>(maxWidth),
+               static_cast<int>(maxHeight), static_cast<int>(width), static_cast<int>(height));
+    return true;
+}
+
 void ClearSlotFlags(uint8_t* flags)
 {
     std::memset(flags, 0, kFrameSlotCount);
@@ -97,7 +110,7 @@ TReallocOutcome TSharedFrameBuffer::TestAndReallocSharedBuffersInternal(int32_t 
     if (pHeader == nullptr) {
         LogError("%s no view of the frame buffer", kReallocInternal);
         outcome = TReallocOutcome::NoView;
-    } else if (!FitsCapacity(pHeader->iMaxWidth, pHeader->iMaxHeight, width, height)) {
+    } else if (RefusesCapacity(*pHeader, width, height)) {
         LogWarning("The frame dimensions are too large.");
         RefuseLayout(*pHeader);
         outcome = TReallocOutcome::Refused;

@@ -265,6 +265,15 @@ TEST_F(SharedFrameBuffer, CapacityIsComparedAsAreasAndARefusalClearsTheSlots)
     const std::vector<TLoggedLine> lines = LinesSince(mark);
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
                             [](const TLoggedLine& l) { return l.strText == kTooLarge && l.ui32Type == 1; }));
+    EXPECT_EQ(Count(TextsSince(mark), kInternal + " the capacity 1920 x 1080 does not hold 1921 x 1080"), 1u);
+
+    // A capacity whose product does not fit 32 bits is refused, and named.
+    Header()->iMaxWidth = 0x7FFFFFFF;
+    Header()->iMaxHeight = 2;
+    const size_t overflowMark = LogMark();
+    Realloc(1280, 720);
+    EXPECT_EQ(Header()->iImageWidth, 0);
+    EXPECT_EQ(Count(TextsSince(overflowMark), kInternal + " the capacity 2147483647 x 2 does not hold 1280 x 720"), 1u);
 }
 
 TEST_F(SharedFrameBuffer, LayoutLargerThanTheSectionIsRefusedWithoutMapping)

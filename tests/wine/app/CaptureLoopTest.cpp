@@ -293,6 +293,39 @@ TEST(CaptureLoopFrames, WarmUpSlotOrderTimeStampsReadyAfterTheWholeImageAndSingl
     EXPECT_GE(CountLines(h.Lines(), 0, LoopLine("skipping frame 1 ms left")), 1u);
 }
 
+// A slot the header puts where no image fits is still published (without an image), and the values
+// that put it there are named: once while they stay the same, again after a usable slot.
+TEST(CaptureLoopFrames, AnUnusableSlotNamesItsLayoutOncePerChange)
+{
+    LoopHarness h;
+    h.Header().bCaptureEnabled = 1;
+    ASSERT_TRUE(h.Start());
+    ASSERT_TRUE(h.PassWarmUp(0));
+    const uint32_t total = h.Get<uint32_t>(HDR(ui32TotalSize));
+    const uint32_t stride = h.Get<uint32_t>(HDR(ui32FrameImageStride));
+    const int32_t width = h.Get<int32_t>(HDR(iImageWidth));
+    const int32_t height = h.Get<int32_t>(HDR(iImageHeight));
+    const uint32_t offset4 = h.Get<uint32_t>(HDR(ui32FrameImageOffsets) + 16);
+    // Slots 1 and 2 start at the end of the mapped buffer; slot 4 is wider than its stride.
+    h.Set<uint32_t>(HDR(ui32FrameImageOffsets) + 4, total);
+    h.Set<uint32_t>(HDR(ui32FrameImageOffsets) + 8, total);
+    ASSERT_TRUE(h.Serve(1));
+    ASSERT_TRUE(h.Serve(2));
+    ASSERT_TRUE(h.Serve(3));
+    h.Set<int32_t>(HDR(iImageWidth), width + 1);
+    ASSERT_TRUE(h.Serve(4));
+    h.Stop();
+    const auto line = [&](int slot, uint32_t offset, int32_t w) {
+        return LoopLine("frame slot " + std::to_string(slot) + " is not usable: offset " + std::to_string(offset) +
+                        ", " + std::to_string(w) + " x " + std::to_string(height) + " pixels, stride " +
+                        std::to_string(stride) + ", " + std::to_string(total) + " bytes mapped");
+    };
+    const std::vector<TLoggedLine> lines = h.Lines();
+    EXPECT_EQ(1u, CountLines(lines, 2, line(1, total, width)));
+    EXPECT_EQ(0u, CountLines(lines, 2, line(2, total, width))) << "the same values are named once";
+    EXPECT_EQ(1u, CountLines(lines, 2, line(4, offset4, width + 1)));
+}
+
 struct IdleCase {
     const char* name;
     THooksRect region;
