@@ -101,6 +101,16 @@ bool IsSignalled(HANDLE h)
     return ::WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
 }
 
+// Appends `item` to a `separator`-separated list. (Also keeps GCC 12 at -O3 from a false -Wrestrict
+// report on "literal" + temporary string.)
+void AppendItem(std::string& list, const char* separator, const std::string& item)
+{
+    if (!list.empty()) {
+        list += separator;
+    }
+    list += item;
+}
+
 std::string Ms(double ms)
 {
     return std::to_string(static_cast<long long>(ms + 0.5));
@@ -165,7 +175,7 @@ std::string HostFailure(THostChild& child)
     std::string text;
     for (const std::string& line : child.Lines()) {
         if (line.rfind("dying ", 0) != 0 && line.rfind("capturer-pid ", 0) != 0) {
-            text += (text.empty() ? "" : " | ") + line;
+            AppendItem(text, " | ", line);
         }
     }
     return text;
@@ -211,7 +221,7 @@ std::string OverlayFields(TOverlaySearch& search)
     }
     std::string gone;
     for (auto& [pid, overlay] : search.Overlays()) {
-        gone += (gone.empty() ? "" : ",") + (overlay.goneMs ? Ms(*overlay.goneMs) : std::string("never"));
+        AppendItem(gone, ",", overlay.goneMs ? Ms(*overlay.goneMs) : std::string("never"));
     }
     return " overlay_gone_ms=" + gone;
 }
@@ -220,7 +230,7 @@ std::string OverlayPids(TOverlaySearch& search)
 {
     std::string pids;
     for (auto& [pid, overlay] : search.Overlays()) {
-        pids += (pids.empty() ? "" : ",") + std::to_string(pid);
+        AppendItem(pids, ",", std::to_string(pid));
     }
     return pids.empty() ? "none" : pids;
 }
@@ -306,10 +316,10 @@ int WatchHostDeaths(const TWatchOptions& options)
         if (!result.vecFailures.empty()) {
             std::string reasons;
             for (const std::string& failure : result.vecFailures) {
-                reasons += (reasons.empty() ? "" : "; ") + failure;
+                AppendItem(reasons, "; ", failure);
             }
             line += " reasons=(" + reasons + ")";
-            failedRuns += " " + std::to_string(run);
+            AppendItem(failedRuns, " ", std::to_string(run));
         } else {
             ++passed;
         }
@@ -325,7 +335,7 @@ int WatchHostDeaths(const TWatchOptions& options)
     Say(perMoment);
     Say("host-death " + std::to_string(passed) + "/" + std::to_string(options.ui32Runs) + " within " +
         std::to_string(options.ui32BoundMs) + " ms, slowest " + Ms(slowest) + " ms" +
-        (failedRuns.empty() ? "" : "; failed runs:" + failedRuns));
+        (failedRuns.empty() ? std::string() : "; failed runs: " + failedRuns));
     return passed == options.ui32Runs ? 0 : 1;
 }
 
