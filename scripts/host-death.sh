@@ -86,7 +86,9 @@ stop_server
 
 # Each run's part of the log: from its capturer's first line (the main thread's announcement) to
 # the next capturer's. It must hold the stop after the host's death, in this order, and end with the
-# application object's last line; the capture thread's end comes before the join returns.
+# application object's last line; the capture thread's end comes before the join returns. The stop's
+# reason is the host's end, or the capture-frame-instance mutex vanishing with the host's handles
+# (the system closes those a moment before the host's process counts as ended).
 set +e
 awk '
   BEGIN {
@@ -97,6 +99,7 @@ awk '
     want[5] = "WinMain exit with 0"
     want[6] = "TZYRFullscreenCapturer::~TZYRFullscreenCapturer exit"
     wanted = 6
+    instance_gone = "TZYRFullscreenCapturer::IsCaptureFrameInstanceAlive the capture frame instance doesn'"'"'t exist anymore"
   }
   FNR == NR {
     if ($1 == "run" && match($0, /capturer_pid=[0-9]+/)) {
@@ -111,6 +114,7 @@ awk '
     }
     if (cur == 0 || $2 != pid[cur]) next
     last[cur] = text
+    if (got[cur] == 0 && text == instance_gone) got[cur]++
     if (got[cur] < wanted && text == want[got[cur] + 1]) got[cur]++
     if (text == "TZYRFullscreenCapturer::CaptureScreenThread exit" && got[cur] < 3) thread[cur] = 1
   }

@@ -66,9 +66,9 @@ public:
 
     void Look()
     {
-        TKernelHandle hSnapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-        if (!hSnapshot || hSnapshot.Get() == INVALID_HANDLE_VALUE) {
-            hSnapshot.Release();
+        // A failed snapshot is INVALID_HANDLE_VALUE, like a failed file open.
+        TFileHandle hSnapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        if (!hSnapshot) {
             return;
         }
         PROCESSENTRY32W entry{};
