@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Soak: the capturer under a recording host's long day, its resources sampled every 10 s beside a
+# bare BitBlt loop's (tools/soak/ZYRSoakHost.exe says what the host does). Fails when the capturer's
+# memory grows by more than 256 KB after each session's first minute (summed over the sessions),
+# when its handles rise, or when the last minute's frame rate falls more than 10 % below the first.
+#   usage: scripts/soak.sh [minutes]            (default 10; fractions such as 2.5 are fine)
+# ZYR_METHOD=0 runs method 0 through the test variant ZYRFullscreenCapturerTestDup.exe (README).
+# ZYR_SOAK_RESTART_S (default 200) is the time between restarts with the other frame size (0: none).
+# The table goes to standard output and to $ZYR_BUILD_DIR/soak/soak-<method>.txt.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+export ZYR_BUILD_DIR="${ZYR_BUILD_DIR:-$root/build}"
+minutes="${1:-10}"
+seconds=$(awk -v m="$minutes" 'BEGIN { s = int(m * 60 + 0.5); if (s < 1) exit 1; print s }') ||
+  { echo "soak: minutes must be a positive number" >&2; exit 2; }
+method="${ZYR_METHOD:-1}"
+case "$method" in
+  1) capturer=ZYRFullscreenCapturer ;;
+  0) capturer=ZYRFullscreenCapturerTestDup ;;
+  *) echo "soak: ZYR_METHOD must be 0 or 1" >&2; exit 2 ;;
+esac
+restart="${ZYR_SOAK_RESTART_S:-200}"
+settle=60
+# Short runs (CI) settle, compare and restart sooner, so that they still judge something: three
+# sessions, each settled after a sixth of the run.
+if [ "$seconds" -lt 600 ]; then
+  settle=$((seconds / 6))
+  restart=$(( restart == 0 ? 0 : seconds / 3 + 1 ))
+fi
+out="$ZYR_BUILD_DIR/soak"
+mkdir -p "$out"
+scripts/deps.sh
+
+bin="${ZYR_SOAK_BIN:-$ZYR_BUILD_DIR/w64-run}"
+if [ -z "${ZYR_SOAK_BIN:-}" ]; then
+  cmake -S . -B "$bin" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+    -DCMAKE_BUILD_TYPE=Release -DZYR_BUILD_TESTS=OFF \
+    -DZYR_BUILD_WINEPREFIX="$ZYR_BUILD_DIR/wineprefix-build" >/dev/null
+  ninja -C "$bin" "$capturer" fullscreenoverlay ZYRSoakHost ZYRBlitLoopBench ZYRScene ZYRSceneCtl
+fi
+
+. scripts/wine-env.sh
+
+winpath() { echo "Z:$(echo "$1" | tr '/' '\\')"; }
+names="zyr-soak-$$"
+ctl="$bin/tools/scene/ZYRSceneCtl.exe"
+scene_pid=""
+stop_all() {
+  if [ -n "$scene_pid" ]; then
+    wine "$ctl" set "$names-scene-quit" >/dev/null 2>&1 || true
+    wait "$scene_pid" 2>/dev/null || true
+  fi
+  zyr_wine_cleanup
+}
+trap stop_all EXIT
+
+# The scene's window under the pointer gives the cursor every process sees; it animates, so that
+# frames differ.
+wine "$bin/tools/scene/ZYRScene.exe" --pattern coords --pointer 960,540 --ready-event "$names-scene-ready" \
+  --quit-event "$names-scene-quit" &
+scene_pid=$!
+wine "$ctl" wait "$names-scene-ready" 120000 || { echo "soak: the scene did not show its pattern" >&2; exit 1; }
+
+table="$out/soak-$method.txt"
+echo "soak: method $method ($capturer.exe), $seconds s, restart every $restart s, settle $settle s" | tee "$table"
+set +e
+# No log server: the capturer's log calls find none and cost nothing more (docs/architecture.md).
+wine "$bin/tools/soak/ZYRSoakHost.exe" --capturer "$(winpath "$bin/src/$capturer.exe")" \
+  --blit-loop "$(winpath "$bin/tools/bench/ZYRBlitLoopBench.exe")" --method "$method" --seconds "$seconds" \
+  --restart-seconds "$restart" --settle-seconds "$settle" | tr -d '\r' | tee -a "$table"
+status=${PIPESTATUS[0]}
+set -e
+echo "soak: ZYRSoakHost exited $status; table in $table"
+exit "$status"
