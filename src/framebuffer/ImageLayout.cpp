@@ -21,26 +21,38 @@ constexpr uint64_t kI32Max = std::numeric_limits<int32_t>::max();
 constexpr uint64_t kNoFit = std::numeric_limits<uint64_t>::max();
 
 // The running offset P: each area is taken at the current end. Once an area does not fit below
-// 4 GiB the offset stops moving and the layout is marked as overflowed.
+// 4 GiB the offset stops moving and the layout is marked as overflowed; the first area that did
+// not fit and the size it asked for are kept for the warning, so the log names the bad value.
 class TRunningOffset {
 public:
-    uint32_t Take(uint64_t size)
+    uint32_t Take(uint64_t size, const char* pszArea)
     {
         const uint32_t at = ui32End;
         if (bOverflow || size > kU32Max - ui32End) {
-            bOverflow = true;
+            MarkOverflow(pszArea, size);
         } else {
             ui32End += static_cast<uint32_t>(size);
         }
         return at;
     }
-    void MarkOverflow() { bOverflow = true; }
+    void MarkOverflow(const char* pszArea, uint64_t ui64Value)
+    {
+        if (!bOverflow) {
+            pszOverflowArea = pszArea;
+            ui64OverflowValue = ui64Value;
+        }
+        bOverflow = true;
+    }
     bool Overflowed() const { return bOverflow; }
+    const char* OverflowArea() const { return pszOverflowArea; }
+    uint64_t OverflowValue() const { return ui64OverflowValue; }
     uint32_t End() const { return ui32End; }
 
 private:
     uint32_t ui32End = kFirstImageAreaOffset;
     bool bOverflow = false;
+    const char* pszOverflowArea = "";
+    uint64_t ui64OverflowValue = 0;
 };
 
 // rows x stride as an area size; kNoFit when a factor is beyond 32 bits or the row count is
@@ -87,18 +99,18 @@ void LogWebcamSettings(const char* format, uint32_t width, uint32_t height, cons
 void PlanFrames(const TLayoutSettings& s, TLayoutPlan& plan, TRunningOffset& offset)
 {
     if (s.iImageWidth < 0 || s.iImageHeight < 0) {
-        offset.MarkOverflow();
+        offset.MarkOverflow("frame image size (negative)", 0);
         return;
     }
     const uint64_t stride = Align64(static_cast<uint64_t>(s.iImageWidth) * 4);
     const uint64_t slotSize = AreaSize(s.iImageHeight, stride);
     if (stride > kI32Max || slotSize > kI32Max) {
-        offset.MarkOverflow();
+        offset.MarkOverflow("frame image", slotSize == kNoFit ? stride : slotSize);
         return;
     }
     plan.ui32FrameStride = static_cast<uint32_t>(stride);
     for (uint32_t& slotOffset : plan.frameOffsets) {
-        slotOffset = offset.Take(slotSize);
+        slotOffset = offset.Take(slotSize, "frame image");
     }
 }
 
@@ -108,11 +120,11 @@ void PlanHUD(const TLayoutSettings& s, TLayoutPlan& plan, TRunningOffset& offset
 {
     const uint64_t stride = Align64(uint64_t{s.ui32HUDWidth} * 4);
     if (stride > kU32Max) {
-        offset.MarkOverflow();
+        offset.MarkOverflow("HUD stride", stride);
         return;
     }
     plan.ui32HUDStride = static_cast<uint32_t>(stride);
-    plan.ui32HUDOffset = offset.Take(AreaSize(s.ui32HUDHeight, stride));
+    plan.ui32HUDOffset = offset.Take(AreaSize(s.ui32HUDHeight, stride), "HUD");
 }
 
 void LogWebcamPlacement(const TWebcamPlacement& w)
@@ -136,7 +148,7 @@ void PlanWebcam(const TFrameBufferHeader& header, const TLayoutSettings& s, TLay
     plan.webcam = PlaceWebcam(s, plan.format.ui32Width, plan.format.ui32Height);
     // The stride is defined in signed 32-bit arithmetic.
     if (plan.webcam.ui64Stride > kI32Max) {
-        offset.MarkOverflow();
+        offset.MarkOverflow("webcam stride", plan.webcam.ui64Stride);
     }
     LogWebcamPlacement(plan.webcam);
 }
@@ -157,11 +169,11 @@ void PlanWebcamAreas(const TLayoutSettings& s, TLayoutPlan& plan, TRunningOffset
     // later area on a 64-byte boundary when that value is not a multiple of 64 (ours always are).
     const uint64_t rawSize = AreaSize(rows, stride);
     const uint64_t size = rawSize == kNoFit ? kNoFit : Align64(rawSize);
-    plan.ui32WebcamOffset = offset.Take(size);
+    plan.ui32WebcamOffset = offset.Take(size, "webcam");
     plan.bBackground = s.ui8UseChromaKeying != 0 && s.bUseWebCamBackground && plan.bWebcamPlaced &&
                        plan.webcam.bVisible && rows > 0 && stride != 0;
     if (plan.bBackground) {
-        plan.ui32BackgroundOffset = offset.Take(size);
+        plan.ui32BackgroundOffset = offset.Take(size, "webcam background");
     }
 }
 
@@ -172,7 +184,7 @@ TLayoutPlan PlanLayout(const TFrameBufferHeader& header, const TLayoutSettings& 
                       s.webcamWidth, s.webcamHeight, s);
     PlanFrames(s, plan, offset);
     PlanHUD(s, plan, offset);
-    plan.ui32RadialOffset = offset.Take(kRadialMenuAreaSize);
+    plan.ui32RadialOffset = offset.Take(kRadialMenuAreaSize, "radial menu");
     LogDetail("%s WebCamVisibilityState enabled: %d", kName, s.bWebCamEnabled ? 1 : 0);
     if (s.bWebCamEnabled) {
         PlanWebcam(header, s, plan, offset);
@@ -180,13 +192,13 @@ TLayoutPlan PlanLayout(const TFrameBufferHeader& header, const TLayoutSettings& 
     PlanWebcamAreas(s, plan, offset);
     plan.bCustomShaderData = s.bUseCustomShaderData;
     if (plan.bCustomShaderData) {
-        plan.ui32CustomShaderDataOffset = offset.Take(kCustomShaderDataSize);
+        plan.ui32CustomShaderDataOffset = offset.Take(kCustomShaderDataSize, "custom shader data");
     }
     plan.hudPosition = HUDPosition(s.iSourceWidth, s.iSourceHeight, s.iHUDPosition, s.iHUDMargin, s.ui32HUDWidth,
                                    s.ui32HUDHeight);
     plan.radialPosition = RadialMenuPosition(s.iSourceWidth, s.iSourceHeight);
-    plan.ui32CursorColorOffset = offset.Take(kCursorBitmapAreaSize);
-    plan.ui32CursorMaskOffset = offset.Take(kCursorBitmapAreaSize);
+    plan.ui32CursorColorOffset = offset.Take(kCursorBitmapAreaSize, "cursor colour bitmap");
+    plan.ui32CursorMaskOffset = offset.Take(kCursorBitmapAreaSize, "cursor mask bitmap");
     plan.ui32TotalSize = offset.End();
     return plan;
 }
@@ -294,8 +306,11 @@ TLayoutResult TFrameBufferHeader::CalculateImagesOffsets(uint32_t& ui32LaidOutTo
     TRunningOffset offset;
     const TLayoutPlan plan = PlanLayout(*this, settings, offset);
     if (offset.Overflowed()) {
-        LogWarning("%s image %dx%d: the layout does not fit in 32-bit offsets, nothing written", kName,
-                   settings.iImageWidth, settings.iImageHeight);
+        // A size of kNoFit (all ones) stands for a row count or stride beyond 32 bits.
+        LogWarning("%s image %dx%d: the layout does not fit in 32-bit offsets at the %s area (%llu bytes), "
+                   "nothing written",
+                   kName, settings.iImageWidth, settings.iImageHeight, offset.OverflowArea(),
+                   static_cast<unsigned long long>(offset.OverflowValue()));
         return TLayoutResult::Overflow;
     }
     if (plan.ui32TotalSize > ui64Limit) {

@@ -92,38 +92,45 @@ TEST(ImageLayout, TotalSizeOfRandomValidSettings)
 
 // Each case would overflow a 32-bit size, stride, product or offset: the layout is refused with its
 // warning line and not one byte of the header changes.
-TEST(ImageLayout, RefusesLayoutsThatDoNotFit32Bits)
+TEST(ImageLayout, RefusesLayoutsThatDoNotFit32BitsNamingTheArea)
 {
-    const std::pair<const char*, void (*)(TFrameBufferHeader&)> cases[] = {
-        {"frame stride beyond INT32_MAX", [](TFrameBufferHeader& h) { h.iImageWidth = 600000000; }},
-        {"six slots beyond 4 GiB", [](TFrameBufferHeader& h) { h.iImageWidth = h.iImageHeight = 20000; }},
-        {"negative image height", [](TFrameBufferHeader& h) { h.iImageHeight = -1080; }},
-        {"HUD width 0xFFFFFFFF", [](TFrameBufferHeader& h) { h.HUDImage.width = 0xFFFFFFFF; }},
-        {"HUD area beyond 4 GiB", [](TFrameBufferHeader& h) { h.HUDImage.width = 1024, h.HUDImage.height = ~0u; }},
-        {"webcam area beyond 4 GiB", [](TFrameBufferHeader& h) { h.webcamWidth = h.webcamHeight = 60000; }},
-        {"webcam and background beyond 4 GiB",  // 2,304,000,000 bytes, twice
+    struct TCase {
+        const char* name;
+        const char* area;  // the first area that does not fit, as the warning names it
+        void (*setup)(TFrameBufferHeader&);
+    };
+    const TCase cases[] = {
+        {"frame stride beyond INT32_MAX", "frame image", [](TFrameBufferHeader& h) { h.iImageWidth = 600000000; }},
+        {"six slots beyond 4 GiB", "frame image", [](TFrameBufferHeader& h) { h.iImageWidth = h.iImageHeight = 20000; }},
+        {"negative image height", "frame image size (negative)", [](TFrameBufferHeader& h) { h.iImageHeight = -1080; }},
+        {"HUD width 0xFFFFFFFF", "HUD stride", [](TFrameBufferHeader& h) { h.HUDImage.width = 0xFFFFFFFF; }},
+        {"HUD area beyond 4 GiB", "HUD", [](TFrameBufferHeader& h) { h.HUDImage.width = 1024, h.HUDImage.height = ~0u; }},
+        {"webcam area beyond 4 GiB", "webcam", [](TFrameBufferHeader& h) { h.webcamWidth = h.webcamHeight = 60000; }},
+        {"webcam and background beyond 4 GiB", "webcam background",  // 2,304,000,000 bytes, twice
          [](TFrameBufferHeader& h) { h.webcamWidth = 32000, h.webcamHeight = 18000, h.bUseWebCamBackground = 1; }},
-        {"hidden webcam with a huge leftover area",
+        {"hidden webcam with a huge leftover area", "webcam",
          [](TFrameBufferHeader& h) {
              h.WebCamVisibilityState = 1;
              h.WebCamSourceRect = THooksRect{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX};
              h.WebCamImage.ui32Stride = 0xFFFFFFC0;
          }},
-        {"cursor bitmaps pass 4 GiB", [](TFrameBufferHeader& h) { h.HUDImage.width = 16, h.HUDImage.height = 67076326; }},
+        {"cursor bitmaps pass 4 GiB", "cursor mask bitmap",
+         [](TFrameBufferHeader& h) { h.HUDImage.width = 16, h.HUDImage.height = 67076326; }},
     };
-    for (const auto& [name, setup] : cases) {
+    for (const TCase& c : cases) {
         Header x = Make(1920, 1080, 64, 64, false, 0, 0, .1, .1, .25, .444);
         x->UseChromaKeying = 1;
-        setup(x.h());
+        c.setup(x.h());
         const std::vector<uint8_t> before = x.bytes;
         const std::string image = std::to_string(x->iImageWidth) + "x" + std::to_string(x->iImageHeight);
         ClearNativeLogLines();
-        EXPECT_EQ(x->CalculateImagesOffsets(), TLayoutResult::Overflow) << name;
-        EXPECT_TRUE(x.bytes == before) << name << ": a refused layout wrote into the header";
+        EXPECT_EQ(x->CalculateImagesOffsets(), TLayoutResult::Overflow) << c.name;
+        EXPECT_TRUE(x.bytes == before) << c.name << ": a refused layout wrote into the header";
         ASSERT_FALSE(NativeLogLines().empty());
         EXPECT_EQ(NativeLogLines().back().ui32Type, 1u);
-        EXPECT_EQ(NativeLogLines().back().strText,
-                  kLayout + " image " + image + ": the layout does not fit in 32-bit offsets, nothing written");
+        const std::string expected =
+            kLayout + " image " + image + ": the layout does not fit in 32-bit offsets at the " + c.area + " area (";
+        EXPECT_EQ(NativeLogLines().back().strText.substr(0, expected.size()), expected) << c.name;
     }
     // The largest total a layout can give: 198,656 + 64 x 67,076,325 + 835,200 + 1,048,576 = 2^32 - 64.
     Header largest;
