@@ -59,8 +59,14 @@ bool TZYRFullscreenCapturer::StartFullscreenOverlay()
         return false;
     }
     LogInfo("%s overlay process has been started handle %p", kStartName, static_cast<void*>(info.hProcess));
-    // The handle is owned through hOverlayProcess until TerminateFullscreenOverlay closes it.
+    // The handle is owned through hOverlayProcess until TerminateFullscreenOverlay closes it; the
+    // stop's own handle lets the main thread end the overlay when it cannot wait for this thread.
     hOverlayProcess = info.hProcess;
+    HANDLE hForStop = nullptr;
+    if (::DuplicateHandle(::GetCurrentProcess(), info.hProcess, ::GetCurrentProcess(), &hForStop, 0, FALSE,
+                          DUPLICATE_SAME_ACCESS)) {
+        const TKernelHandle previous(hOverlayProcessForStop.exchange(hForStop));
+    }
     result = 1;
     return true;
 }
@@ -68,6 +74,7 @@ bool TZYRFullscreenCapturer::StartFullscreenOverlay()
 void TZYRFullscreenCapturer::TerminateFullscreenOverlay()
 {
     LogInfo("%s", kTerminateName);
+    const TKernelHandle stopHandle(hOverlayProcessForStop.exchange(nullptr));  // not needed any more
     if (hOverlayProcess != nullptr) {
         // A failed wait counts as still running: terminating is then the safe side.
         if (::WaitForSingleObject(hOverlayProcess, 0) != WAIT_OBJECT_0) {

@@ -14,6 +14,10 @@ namespace {
 
 constexpr const char kRunName[] = "TZYRFullscreenCapturer::Run";
 constexpr DWORD kUninstallWaitMs = 500;
+// How long a stop waits for the capture thread to finish its pass and its exit steps. A pass is
+// milliseconds, but one call of the platform's (a first shader compile, a device release, a
+// stalled driver) can take seconds, and the process must be gone within 600 ms of its host.
+constexpr DWORD kCaptureThreadStopBoundMs = 400;
 constexpr int kDuplicationAvailable = 10002;
 constexpr int kDuplicationUnavailable = -2;
 constexpr int kCaptureThreadNotStarted = -14;
@@ -35,6 +39,7 @@ TZYRFullscreenCapturer::TZYRFullscreenCapturer(HINSTANCE hInstanceOfModule) : hI
 TZYRFullscreenCapturer::~TZYRFullscreenCapturer()
 {
     LogInfo("%s", "TZYRFullscreenCapturer::~TZYRFullscreenCapturer");
+    const TKernelHandle overlayForStop(hOverlayProcessForStop.exchange(nullptr));
     // Run has joined the capture thread on every path that started it, so the view is unused.
     hHostProcess.Reset();
     frameBuffer.Close();
@@ -203,10 +208,16 @@ int TZYRFullscreenCapturer::OpenAccessMutexes()
 // with an exit code of its own, and never an exception out of the process.
 bool TZYRFullscreenCapturer::StartCaptureScreenThread()
 {
+    // Without the event (the platform refused it) the stop joins without a bound, as it always may.
+    hCaptureThreadEnded.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     auto stop = [this](std::thread* pThread) {
         constexpr const char kName[] = "TZYRFullscreenCapturer::CaptureScreenThreadDeleter";
         LogInfo("%s terminate capture screen thread", kName);
         bTerminateCaptureScreenThread.store(true);
+        if (hCaptureThreadEnded &&
+            ::WaitForSingleObject(hCaptureThreadEnded.Get(), kCaptureThreadStopBoundMs) == WAIT_TIMEOUT) {
+            EndWithoutCaptureThread(kName, kCaptureThreadStopBoundMs);
+        }
         if (pThread->joinable()) {
             pThread->join();
         }
@@ -217,7 +228,12 @@ bool TZYRFullscreenCapturer::StartCaptureScreenThread()
         // The holder and its deleter exist before the thread: once the thread runs, nothing that
         // can fail is left, so a running thread always has its owner.
         TThreadHolder holder(nullptr, stop);
-        holder.reset(new std::thread([this] { CaptureScreenThread(); }));
+        holder.reset(new std::thread([this] {
+            CaptureScreenThread();
+            if (hCaptureThreadEnded) {
+                ::SetEvent(hCaptureThreadEnded.Get());
+            }
+        }));
         pCaptureScreenThread = std::move(holder);
         return true;
     } catch (const std::exception& error) {
@@ -225,6 +241,24 @@ bool TZYRFullscreenCapturer::StartCaptureScreenThread()
                  kCaptureThreadNotStarted);
         return false;
     }
+}
+
+// Nothing of this process may run on: the capture thread is inside a call that does not return in
+// time, and destroying what it uses under it would be worse than ending. The log lines are in the
+// log server's ring before the process ends.
+void TZYRFullscreenCapturer::EndWithoutCaptureThread(const char* pszName, unsigned int uiWaitedMs)
+{
+    LogWarning("%s the capture thread did not end within %u ms: the process ends without it", pszName, uiWaitedMs);
+    if (const HANDLE hOverlay = hOverlayProcessForStop.exchange(nullptr)) {
+        const TKernelHandle owner(hOverlay);
+        if (::WaitForSingleObject(hOverlay, 0) != WAIT_OBJECT_0) {
+            ::TerminateProcess(hOverlay, 0);
+            LogInfo("%s overlay process has been terminated", pszName);
+        }
+    }
+    LogInfo("%s exit with 0", kRunName);
+    ::TerminateProcess(::GetCurrentProcess(), 0);
+    ::ExitProcess(0);  // not reached: TerminateProcess of the own process does not return
 }
 
 int TZYRFullscreenCapturer::RunGuarded()

@@ -50,6 +50,10 @@ public:
     // Capture thread only. Terminates the overlay process and closes its handle while it runs; an
     // overlay that has already ended keeps its handle open. hOverlayProcess keeps its value.
     void TerminateFullscreenOverlay();
+    // Main thread: the stop could not wait for the capture thread. Terminates the overlay process
+    // through the stop's own handle to it, logs the end and ends the process with 0 at once; the
+    // capture thread ends with it, wherever it is.
+    [[noreturn]] void EndWithoutCaptureThread(const char* pszName, unsigned int uiWaitedMs);
     // The device name of the monitor of the foreground window (e.g. \\.\DISPLAY1), or empty.
     static std::wstring GetMonitorForActiveApplication();
 
@@ -82,6 +86,11 @@ private:
     std::vector<std::wstring> vecArguments;
     std::atomic<bool> bTerminateCaptureScreenThread{false};
     std::map<int, std::shared_ptr<TZYRMutex>> mapAccessMutexes;
+    // Manual-reset, set by the capture thread as it returns: the stop waits on it, bounded.
+    TKernelHandle hCaptureThreadEnded;
     TThreadHolder pCaptureScreenThread;
     HANDLE hOverlayProcess = nullptr;  // closed by TerminateFullscreenOverlay, not by the destructor
+    // A second handle to the overlay process, owned apart from hOverlayProcess, for a stop that
+    // cannot wait for the capture thread (EndWithoutCaptureThread); whoever takes it closes it.
+    std::atomic<HANDLE> hOverlayProcessForStop{nullptr};
 };

@@ -3,6 +3,10 @@
 // the built file itself (subsystem and embedded manifest).
 #include "EndToEndSupport.h"
 #include "SceneTestSupport.h"
+#include "TFrameClient.h"
+#include "TScreenOutputDuplication.h"
+
+#include <tlhelp32.h>
 
 #include <optional>
 #include <regex>
@@ -200,6 +204,89 @@ TEST_F(EndToEnd, HostThatEndsMidPassIsNoticedAtOnce)
                                                                            << " ms after the loop started";
     ExpectThreadStoppedAndJoined(run);
 }
+
+// The overlay programs (fullscreenoverlay.exe) still running whose parent is `parentId`.
+int RunningOverlaysOf(DWORD parentId)
+{
+    const TFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more; more = ::Process32NextW(snapshot.Get(), &entry)) {
+        count += entry.th32ParentProcessID == parentId && _wcsicmp(entry.szExeFile, L"fullscreenoverlay.exe") == 0;
+    }
+    return count;
+}
+
+// A capture pass that does not return (the platform stalled in a call; here every acquire of the
+// test variant's duplication stalls for 20 s) cannot hold the process past its stop: the stop waits
+// for the capture thread a bounded time, then ends the overlay program and the process with 0,
+// and the log says so.
+class StalledPass : public EndToEnd, public ::testing::WithParamInterface<StopBy> {
+protected:
+    void SetUp() override
+    {
+        EndToEnd::SetUp();
+        ASSERT_TRUE(::SetEnvironmentVariableW(testdup::kStallVariable, L"20000"));  // inherited
+        wsCapturer = TestDupCapturerPath();
+    }
+    void TearDown() override { ::SetEnvironmentVariableW(testdup::kStallVariable, nullptr); }
+};
+
+TEST_P(StalledPass, TheProcessEndsWithinTheBound)
+{
+    scenetest::ChildProcess standIn;
+    DWORD hostPid = 0;
+    if (GetParam() == StopBy::HostDeath) {
+        ASSERT_TRUE(standIn.Start(WindowsPath(ZYR_REFHOST_EXE), L"--idle 600000"));
+        hostPid = standIn.Id();
+    }
+    TRefHostOptions options;
+    options.ui32CaptureMethod = 0;
+    ASSERT_TRUE(Start(options, hostPid));
+    ASSERT_TRUE(pHost->WaitStartedCorrectly(kWaitMs));
+    TFrameClient frames(*pHost);
+    ASSERT_TRUE(frames.Request(0));
+    // The event exists once the duplication does (bounded polling while the capturer starts its
+    // engine); the capture thread sets it entering a stall.
+    TKernelHandle stalling;
+    const std::wstring stallingName = testdup::StallingEventName(pHost->CapturerProcessId());
+    for (int i = 0; i < 300 && !stalling; ++i) {
+        stalling.Reset(::OpenEventW(SYNCHRONIZE, FALSE, stallingName.c_str()));
+        if (!stalling) {
+            ::WaitForSingleObject(pHost->CapturerProcess(), 100);
+        }
+    }
+    ASSERT_TRUE(stalling) << "the test variant made no stall event";
+    ASSERT_EQ(::WaitForSingleObject(stalling.Get(), kWaitMs), WAIT_OBJECT_0);
+    ASSERT_GT(RunningOverlaysOf(pHost->CapturerProcessId()), 0) << "the whole screen starts the overlay program";
+
+    const uint64_t stoppedAt = NowMs();
+    if (GetParam() == StopBy::HostDeath) {
+        ::TerminateProcess(standIn.Handle(), 0);
+    } else {
+        pHost->SignalUninstall();
+    }
+    ASSERT_EQ(::WaitForSingleObject(pHost->CapturerProcess(), kWaitMs), WAIT_OBJECT_0);
+    const uint64_t goneAfter = NowMs() - stoppedAt;
+    EXPECT_LE(goneAfter, 600u) << "the process outlived its stop";
+    EXPECT_EQ(RunningOverlaysOf(pHost->CapturerProcessId()), 0) << "the overlay program outlived the capturer";
+    const TCapturerRun run = Finish();
+    ASSERT_TRUE(run.bExited);
+    EXPECT_EQ(run.iExitCode, 0);
+    const int warning = run.Find("TZYRFullscreenCapturer::CaptureScreenThreadDeleter the capture thread did not end "
+                                 "within 400 ms: the process ends without it");
+    ASSERT_GE(warning, 0) << ::testing::PrintToString(run.Texts());
+    EXPECT_EQ(run.records[warning].fields.ui32Type, 1u) << "a warning";
+    EXPECT_GT(warning, run.Find("TZYRFullscreenCapturer::CaptureScreenThreadDeleter terminate capture screen thread"));
+    EXPECT_EQ(run.Texts().back(), kRun + "exit with 0") << "the process's last line";
+    EXPECT_LT(run.Find("TZYRFullscreenCapturer::CaptureScreenThread exit"), 0) << "the stalled thread never returned";
+}
+
+INSTANTIATE_TEST_SUITE_P(HostDeathAndUninstall, StalledPass, ::testing::Values(StopBy::HostDeath, StopBy::Uninstall),
+                         [](const ::testing::TestParamInfo<StopBy>& param) {
+                             return std::string(param.param == StopBy::HostDeath ? "HostDeath" : "Uninstall");
+                         });
 
 TEST_F(EndToEnd, PresignalledUninstallEventEndsAfterOnePass)
 {

@@ -52,6 +52,11 @@ TPixelView View(const scene::Dib32& grab)
 
 }  // namespace
 
+std::wstring StallingEventName(uint32_t ui32ProcessId)
+{
+    return L"ZYRTestDupStalling" + std::to_wstring(ui32ProcessId);
+}
+
 std::wstring AccessLostEventName(uint32_t ui32ProcessId)
 {
     return L"ZYRTestDupAccessLost" + std::to_wstring(ui32ProcessId);
@@ -120,6 +125,9 @@ HRESULT TScreenOutputDuplication::CreateResources()
         return HRESULT_FROM_WIN32(::GetLastError());
     }
     hAccessLost.Reset(::CreateEventW(nullptr, FALSE, FALSE, AccessLostEventName(::GetCurrentProcessId()).c_str()));
+    if (dwStallMs != 0) {
+        hStalling.Reset(::CreateEventW(nullptr, TRUE, FALSE, StallingEventName(::GetCurrentProcessId()).c_str()));
+    }
     const uint32_t most = MaxChangedRects(DesktopWidth(), DesktopHeight());
     vecChanged.resize(most);
     vecDirty.resize(most);
@@ -143,8 +151,28 @@ TScreenOutputDuplication::~TScreenOutputDuplication()
             counters.dCompareMs / dGrabs, counters.dUploadMs / dFrames);
 }
 
+DWORD TScreenOutputDuplication::StallFromEnvironment()
+{
+    wchar_t wszValue[8] = {};
+    const DWORD dwLength = ::GetEnvironmentVariableW(kStallVariable, wszValue, 8);
+    DWORD dwValue = 0;
+    for (DWORD i = 0; i < dwLength && i < 5; ++i) {
+        if (wszValue[i] < L'0' || wszValue[i] > L'9') {
+            return 0;
+        }
+        dwValue = dwValue * 10 + static_cast<DWORD>(wszValue[i] - L'0');
+    }
+    return dwLength > 0 && dwLength <= 5 && dwValue <= 60000 ? dwValue : 0;
+}
+
 HRESULT TScreenOutputDuplication::ProduceFrame(UINT timeoutMs, TFrameOut* pFrame)
 {
+    if (dwStallMs != 0) {
+        if (hStalling) {
+            ::SetEvent(hStalling.Get());
+        }
+        ::Sleep(dwStallMs);
+    }
     if (hAccessLost && ::WaitForSingleObject(hAccessLost.Get(), 0) == WAIT_OBJECT_0) {
         return DXGI_ERROR_ACCESS_LOST;
     }

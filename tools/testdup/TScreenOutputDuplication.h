@@ -44,6 +44,13 @@ std::wstring AccessLostEventName(uint32_t ui32ProcessId);
 // the screen's own (native) orientation, upright. Read once, when the process starts.
 constexpr wchar_t kRotationVariable[] = L"ZYRTestDupRotation";
 
+// The environment variable that makes every acquire of the test variant's duplication first stall
+// for that many milliseconds (decimal, at most 60000), as a driver that hangs in a call does: how
+// whole-process tests put the capture thread into a pass that outlasts a stop. Each stall first
+// sets the manual-reset event StallingEventName(this process's id), so a test knows it is in one.
+constexpr wchar_t kStallVariable[] = L"ZYRTestDupStallMs";
+std::wstring StallingEventName(uint32_t ui32ProcessId);
+
 class TScreenOutputDuplication final : public TRuleOutputDuplication {
 public:
     // What the frames cost so far: for benchmarks and tests.
@@ -77,6 +84,7 @@ private:
     ~TScreenOutputDuplication() override;
 
     HRESULT CreateResources();
+    static DWORD StallFromEnvironment();
     bool Grab(scene::Dib32& target);
     // Fills vecDirty with the areas where grab `next` differs from the last frame's grab.
     uint32_t FindChanges(uint32_t next);
@@ -99,6 +107,8 @@ private:
     TCounters counters;
     TKernelHandle hAccessLost;  // AccessLostEventName of this process; null when it could not be made
     double dTicksPerMs = 0;  // of the performance counter
+    const DWORD dwStallMs = StallFromEnvironment();  // kStallVariable
+    TKernelHandle hStalling;  // StallingEventName of this process, made with a stall only
 };
 
 }  // namespace testdup
