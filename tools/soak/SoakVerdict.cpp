@@ -88,7 +88,9 @@ TVerdict Judge(const std::vector<TSample>& samples, const TLimits& limits)
     const bool bRatesKnown = first.pFirst != nullptr && last.pFirst != nullptr &&
                              first.pFirst->ui32Session == first.pLast->ui32Session &&
                              last.pFirst->ui32Session == last.pLast->ui32Session;
-    if (!bRatesKnown) {
+    if (!limits.bJudgeRate) {
+        // memory and handles only
+    } else if (!bRatesKnown) {
         verdict.vecReasons.push_back("no minute of frames within one session at both ends");
     } else {
         verdict.dFirstMinuteFps = Rate(first);

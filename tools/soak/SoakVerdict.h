@@ -29,6 +29,7 @@ struct TLimits {
     double dSettleSeconds = 60;             // each session's first minute is start-up
     uint64_t ui64MaxGrowthBytes = 256 * 1024;
     double dMaxRateDrop = 0.10;             // last minute's frame rate at least 90 % of the first
+    bool bJudgeRate = true;                 // false: a process that serves no frames (the BitBlt loop)
     double dRateWindowSeconds = 60;
 };
 

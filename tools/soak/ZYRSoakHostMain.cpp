@@ -417,7 +417,7 @@ int RunSoak(const TSoakOptions& options)
     std::printf("capturer %s\n", soak::FormatVerdict(capturer).c_str());
     // The BitBlt loop serves no frames: only its memory and handles say something.
     soak::TLimits blitLimits = limits;
-    blitLimits.dMaxRateDrop = 1.0;
+    blitLimits.bJudgeRate = false;
     std::printf("blit_loop %s\n", soak::FormatVerdict(soak::Judge(blitSamples, blitLimits)).c_str());
     std::fflush(stdout);
     return bOk && capturer.bPassed ? 0 : 3;
