@@ -101,7 +101,7 @@ awk '
     wanted = 6
     instance_gone = "TZYRFullscreenCapturer::IsCaptureFrameInstanceAlive the capture frame instance doesn'"'"'t exist anymore"
     # A capture thread stuck in a platform call longer than the stop waits for it: the process
-    # ends without it, and its log ends with the reason and the exit line.
+    # ends without it, and the main thread's lines end with the reason and the exit line.
     bounded = "TZYRFullscreenCapturer::CaptureScreenThreadDeleter the capture thread did not end within 400 ms: the process ends without it"
   }
   FNR == NR {
@@ -117,6 +117,10 @@ awk '
     }
     if (cur == 0 || $2 != pid[cur]) next
     last[cur] = text
+    # The main thread's own lines: in a run that ended without its capture thread, that thread
+    # may still have logged after the main thread's last line, until the process ended.
+    if (text == want[2]) main_tid[cur] = $4
+    if ($4 == main_tid[cur]) last_main[cur] = text
     if (got[cur] == 0 && text == instance_gone) got[cur]++
     if (got[cur] == 2 && text == bounded) { cut[cur] = 1; got[cur] = 3 }
     if (got[cur] < wanted && text == want[got[cur] + 1]) got[cur]++
@@ -128,7 +132,7 @@ awk '
       if (!seen[k]) problem = "no lines of the capturer"
       else if (cut[k]) {
         if (got[k] < 4) problem = "missing \"" want[got[k] + 1] "\""
-        else if (last[k] != want[4]) problem = "last line \"" last[k] "\""
+        else if (last_main[k] != want[4]) problem = "last line of the main thread \"" last_main[k] "\""
         else without++
       }
       else if (got[k] < wanted) problem = "missing \"" want[got[k] + 1] "\""

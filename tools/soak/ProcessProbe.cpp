@@ -4,6 +4,7 @@
 
 #include "ipc/THandle.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -76,8 +77,66 @@ bool EndsWithNoCase(const std::string& text, const std::string& tail)
 }  // namespace
 
 TProcessProbe::TProcessProbe(HANDLE hProcessToProbe, std::wstring wsExe, std::wstring wsArg)
-    : hProcess(hProcessToProbe), wsExeName(std::move(wsExe)), wsArgument(std::move(wsArg))
+    : hProcess(hProcessToProbe), dwProcessId(::GetProcessId(hProcessToProbe)), wsExeName(std::move(wsExe)),
+      wsArgument(std::move(wsArg))
 {
+}
+
+namespace {
+
+// SystemExtendedHandleInformation (64): the layout is the system's, not in the SDK headers.
+struct TTableEntry {
+    void* pObject;
+    ULONG_PTR ulProcessId;
+    ULONG_PTR ulHandleValue;
+    ULONG ulGrantedAccess;
+    USHORT usCreatorBackTraceIndex;
+    USHORT usObjectTypeIndex;
+    ULONG ulHandleAttributes;
+    ULONG ulReserved;
+};
+struct TTableHeader {
+    ULONG_PTR ulNumberOfHandles;
+    ULONG_PTR ulReserved;
+};
+constexpr ULONG kSystemExtendedHandleInformation = 64;
+constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+using TQuerySystemInformation = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+
+}  // namespace
+
+uint64_t TProcessProbe::CountTableHandles()
+{
+    static const auto query = reinterpret_cast<TQuerySystemInformation>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    if (query == nullptr) {
+        return 0;
+    }
+    if (vecHandleTable.empty()) {
+        vecHandleTable.resize(1 << 20);
+    }
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        ULONG length = 0;
+        const LONG status = query(kSystemExtendedHandleInformation, vecHandleTable.data(),
+                                  static_cast<ULONG>(vecHandleTable.size()), &length);
+        if (status == kStatusInfoLengthMismatch) {
+            vecHandleTable.resize(std::max<size_t>(vecHandleTable.size() * 2, length + 65536));
+            continue;
+        }
+        if (status != 0) {
+            return 0;
+        }
+        const auto* pHeader = reinterpret_cast<const TTableHeader*>(vecHandleTable.data());
+        const size_t capacity = (vecHandleTable.size() - sizeof(TTableHeader)) / sizeof(TTableEntry);
+        const size_t count = std::min<size_t>(pHeader->ulNumberOfHandles, capacity);
+        const auto* pEntries = reinterpret_cast<const TTableEntry*>(vecHandleTable.data() + sizeof(TTableHeader));
+        uint64_t mine = 0;
+        for (size_t i = 0; i < count; ++i) {
+            mine += pEntries[i].ulProcessId == dwProcessId ? 1 : 0;
+        }
+        return mine;
+    }
+    return 0;
 }
 
 bool TProcessProbe::FindLinuxProcess()
@@ -128,6 +187,7 @@ TProcessFigures TProcessProbe::Sample()
     if (::GetProcessHandleCount(hProcess, &handles)) {
         figures.ui64Handles = handles;
     }
+    figures.ui64TableHandles = CountTableHandles();
     figures.ui64GdiObjects = ::GetGuiResources(hProcess, GR_GDIOBJECTS);
     figures.ui64UserObjects = ::GetGuiResources(hProcess, GR_USEROBJECTS);
     if (wsProcDirectory.empty() && !FindLinuxProcess()) {

@@ -88,13 +88,15 @@ TVerdict Judge(const std::vector<TSample>& samples, const TLimits& limits)
     const bool bRatesKnown = first.pFirst != nullptr && last.pFirst != nullptr &&
                              first.pFirst->ui32Session == first.pLast->ui32Session &&
                              last.pFirst->ui32Session == last.pLast->ui32Session;
+    if (bRatesKnown) {
+        verdict.dFirstMinuteFps = Rate(first);
+        verdict.dLastMinuteFps = Rate(last);
+    }
     if (!limits.bJudgeRate) {
-        // memory and handles only
+        // memory and handles only; the rates, when known, are reported
     } else if (!bRatesKnown) {
         verdict.vecReasons.push_back("no minute of frames within one session at both ends");
     } else {
-        verdict.dFirstMinuteFps = Rate(first);
-        verdict.dLastMinuteFps = Rate(last);
         if (verdict.dLastMinuteFps < verdict.dFirstMinuteFps * (1.0 - limits.dMaxRateDrop)) {
             verdict.vecReasons.push_back("the last minute's frame rate fell by more than the limit");
         }

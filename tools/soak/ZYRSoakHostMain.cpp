@@ -1,7 +1,7 @@
 // ZYRSoakHost.exe: a recording host's long day, sampled.
 //
 //   ZYRSoakHost --capturer PATH --blit-loop PATH [--seconds N] [--method 0|1] [--restart-seconds N]
-//               [--sample-seconds N] [--settle-seconds N]
+//               [--sample-seconds N] [--settle-seconds N] [--judge-rate 0|1]
 //
 // The capturer runs pipelined at the highest rate this host reaches (all six slots requested, each
 // re-requested as soon as it is ready), with the mouse cursor drawn: the pointer alternates every
@@ -46,6 +46,7 @@ struct TSoakOptions {
     int64_t restartSeconds = 200;
     int64_t sampleSeconds = 10;
     int64_t settleSeconds = 60;
+    int64_t judgeRate = 1;  // 0: the frame rates are printed, not judged (short runs swing too much)
 };
 
 bool ParseOptions(const std::vector<std::wstring>& args, TSoakOptions* pOptions, std::wstring* pError)
@@ -54,7 +55,7 @@ bool ParseOptions(const std::vector<std::wstring>& args, TSoakOptions* pOptions,
     const bool bParsed = toolargs::ParseOptionPairs(
         args,
         {L"--capturer", L"--blit-loop", L"--seconds", L"--method", L"--restart-seconds", L"--sample-seconds",
-         L"--settle-seconds"},
+         L"--settle-seconds", L"--judge-rate"},
         [&](const std::wstring& option, const std::wstring& value) {
             if (option == L"--capturer") {
                 pOptions->wsCapturer = value;
@@ -66,6 +67,9 @@ bool ParseOptions(const std::vector<std::wstring>& args, TSoakOptions* pOptions,
             }
             if (option == L"--method") {
                 return toolargs::ParseInRange(value, 0, 1, &pOptions->method);
+            }
+            if (option == L"--judge-rate") {
+                return toolargs::ParseInRange(value, 0, 1, &pOptions->judgeRate);
             }
             int64_t* pTarget = option == L"--seconds"           ? &pOptions->seconds
                                : option == L"--restart-seconds" ? &pOptions->restartSeconds
@@ -296,8 +300,8 @@ soak::TSample ToSample(const TProcessFigures& figures, uint32_t session, double 
     sample.dSessionSeconds = sessionSeconds;
     sample.ui64Frames = frames;
     sample.ui64MemoryBytes = figures.JudgedMemory();
-    // Wine reports no handle counts of other processes: the open Linux files stand in.
-    sample.ui64Handles = figures.ui64Handles != 0 ? figures.ui64Handles : figures.ui64OpenFiles;
+    // Wine reports no handle count of other processes: the system handle table stands in.
+    sample.ui64Handles = figures.ui64Handles != 0 ? figures.ui64Handles : figures.ui64TableHandles;
     sample.ui64GdiObjects = figures.ui64GdiObjects;
     sample.ui64UserObjects = figures.ui64UserObjects;
     return sample;
@@ -305,11 +309,13 @@ soak::TSample ToSample(const TProcessFigures& figures, uint32_t session, double 
 
 void PrintFigures(const char* who, const TProcessFigures& figures)
 {
-    std::printf(" %s: private=%llu ws=%llu rss_anon=%llu handles=%llu open_files=%llu gdi=%llu user=%llu", who,
-                static_cast<unsigned long long>(figures.ui64PrivateBytes),
+    std::printf(" %s: private=%llu ws=%llu rss_anon=%llu handles=%llu table_handles=%llu open_files=%llu gdi=%llu "
+                "user=%llu",
+                who, static_cast<unsigned long long>(figures.ui64PrivateBytes),
                 static_cast<unsigned long long>(figures.ui64WorkingSet),
                 static_cast<unsigned long long>(figures.ui64RssAnonBytes),
                 static_cast<unsigned long long>(figures.ui64Handles),
+                static_cast<unsigned long long>(figures.ui64TableHandles),
                 static_cast<unsigned long long>(figures.ui64OpenFiles),
                 static_cast<unsigned long long>(figures.ui64GdiObjects),
                 static_cast<unsigned long long>(figures.ui64UserObjects));
@@ -413,6 +419,7 @@ int RunSoak(const TSoakOptions& options)
     limits.dSettleSeconds = static_cast<double>(options.settleSeconds);
     // A short run (CI) compares shorter windows than a minute.
     limits.dRateWindowSeconds = std::min(60.0, limits.dSettleSeconds);
+    limits.bJudgeRate = options.judgeRate != 0;
     const soak::TVerdict capturer = soak::Judge(capturerSamples, limits);
     std::printf("capturer %s\n", soak::FormatVerdict(capturer).c_str());
     // The BitBlt loop serves no frames: only its memory and handles say something.
