@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds all three configurations and runs every test: native suites under ASan/UBSan with brief
-# fuzzing runs, the Windows suites and end-to-end tests under Wine, and checks of the shipped
-# 32-bit and 64-bit executables (among them: both carry the same compiled shaders). Installs what
-# it needs; exits non-zero on any failure.
+# fuzzing runs, the Windows suites and end-to-end tests under Wine, checks of the shipped 32-bit and
+# 64-bit executables (among them: both carry the same compiled shaders), and short forms of the
+# harnesses (soak, host death, hostile host, lost log server). Installs what it needs; exits
+# non-zero on any failure.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -41,4 +42,14 @@ echo "== Windows suites under Wine"
 # shellcheck source=wine-env.sh
 . scripts/wine-env.sh
 ctest --test-dir "$ZYR_BUILD_DIR/w64" --output-on-failure
+# The suites' Wine session ends here: each harness starts its own (and ends it).
+zyr_wine_cleanup
+trap - EXIT
+
+echo "== harnesses, short forms (docs/hardening.md has the full runs)"
+w64="$ZYR_BUILD_DIR/w64"
+ZYR_SOAK_BIN="$w64" scripts/soak.sh 3
+ZYR_HOSTDEATH_BIN="$w64" scripts/host-death.sh 8
+ZYR_HOSTILE_BIN="$w64" scripts/hostile-host.sh 2 15
+ZYR_LOGGONE_BIN="$w64" scripts/log-server-gone.sh 1 2000
 echo "== all tests passed"
