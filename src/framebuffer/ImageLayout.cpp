@@ -9,6 +9,7 @@
 
 #include "log/Log.h"
 
+#include <cstring>
 #include <limits>
 
 using namespace zyrlayout;
@@ -311,6 +312,15 @@ TLayoutResult TFrameBufferHeader::CalculateImagesOffsets(uint32_t& ui32LaidOutTo
                    "nothing written",
                    kName, settings.iImageWidth, settings.iImageHeight, offset.OverflowArea(),
                    static_cast<unsigned long long>(offset.OverflowValue()));
+        if (std::strncmp(offset.OverflowArea(), "webcam", 6) == 0) {
+            // The webcam's area comes from several host values: all of them, as the host wrote them.
+            LogWarning("%s the webcam was %u x %u at left %g, top %g, width %g, height %g of the frame; a hidden "
+                       "webcam keeps source %d, %d - %d, %d with stride %u",
+                       kName, settings.webcamWidth, settings.webcamHeight, settings.dWebCamLeft, settings.dWebCamTop,
+                       settings.dWebCamWidth, settings.dWebCamHeight, settings.previousWebCamSourceRect.left,
+                       settings.previousWebCamSourceRect.top, settings.previousWebCamSourceRect.right,
+                       settings.previousWebCamSourceRect.bottom, settings.previousWebCamImage.ui32Stride);
+        }
         return TLayoutResult::Overflow;
     }
     if (plan.ui32TotalSize > ui64Limit) {
