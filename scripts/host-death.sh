@@ -37,44 +37,15 @@ ninja -C "$bin" ZYRFullscreenCapturer ZYRFullscreenCapturerTestDup fullscreenove
   ZYRSceneCtl ZYRHostDeath
 
 . scripts/wine-env.sh
-
-winpath() { echo "Z:$(echo "$1" | tr '/' '\\')"; }
 names="zyr-hostdeath-$$"
-ctl="$bin/tools/scene/ZYRSceneCtl.exe"
+harness=host-death
 log="$out/capturer.log"
 report="$out/runs.txt"
 : >"$log"
 : >"$report"
-
-scene_pid=""
-server_pid=""
-stop_server() {
-  if [ -n "$server_pid" ]; then
-    wine "$ctl" set "$names-log-quit" >/dev/null 2>&1 || true
-    wait "$server_pid" 2>/dev/null || true
-    server_pid=""
-  fi
-}
-stop_all() {
-  stop_server
-  if [ -n "$scene_pid" ]; then
-    wine "$ctl" set "$names-scene-quit" >/dev/null 2>&1 || true
-    wait "$scene_pid" 2>/dev/null || true
-  fi
-  zyr_wine_cleanup
-}
-trap stop_all EXIT
-
-# The pointer over the scene: the platform reports a cursor there, so the capturer really draws one.
-wine "$bin/tools/scene/ZYRScene.exe" --pattern coords --pointer 960,540 --ready-event "$names-scene-ready" \
-  --quit-event "$names-scene-quit" &
-scene_pid=$!
-wine "$ctl" wait "$names-scene-ready" 120000 || { echo "host-death: the scene did not show its pattern" >&2; exit 1; }
-
-wine "$bin/tools/logserver/ZYRLogServer.exe" --prefix "$(winpath "$bin/src/")" --name zyr --level 0 \
-  --ready-event "$names-log-ready" --quit-event "$names-log-quit" --out "$(winpath "$log")" &
-server_pid=$!
-wine "$ctl" wait "$names-log-ready" 60000 || { echo "host-death: the log server did not start" >&2; exit 1; }
+# shellcheck source=harness-session.sh
+. scripts/harness-session.sh
+zyr_start_log_server log "$log" wait
 
 set +e
 wine "$bin/tools/hostdeath/ZYRHostDeath.exe" watch --capturer-dir "$(winpath "$bin/src/")" --runs "$runs" \
@@ -82,7 +53,7 @@ wine "$bin/tools/hostdeath/ZYRHostDeath.exe" watch --capturer-dir "$(winpath "$b
 watch_status=${PIPESTATUS[0]}
 set -e
 # Everything the capturers logged is in the file once the server has drained its ring and ended.
-stop_server
+zyr_stop_log_server
 
 # Each run's part of the log: from its capturer's first line (the main thread's announcement) to
 # the next capturer's. It must hold the stop after the host's death, in this order, and end with the
@@ -101,7 +72,7 @@ awk '
     wanted = 6
     instance_gone = "TZYRFullscreenCapturer::IsCaptureFrameInstanceAlive the capture frame instance doesn'"'"'t exist anymore"
     # A capture thread stuck in a platform call longer than the stop waits for it: the process
-    # ends without it, and the main thread's lines end with the reason and the exit line.
+    # ends without it, and the lines of the main thread end with the reason and the exit line.
     bounded = "TZYRFullscreenCapturer::CaptureScreenThreadDeleter the capture thread did not end within 400 ms: the process ends without it"
   }
   FNR == NR {
@@ -117,8 +88,8 @@ awk '
     }
     if (cur == 0 || $2 != pid[cur]) next
     last[cur] = text
-    # The main thread's own lines: in a run that ended without its capture thread, that thread
-    # may still have logged after the main thread's last line, until the process ended.
+    # The lines of the main thread: in a run that ended without its capture thread, that thread
+    # may still have logged after the last line of the main thread, until the process ended.
     if (text == want[2]) main_tid[cur] = $4
     if ($4 == main_tid[cur]) last_main[cur] = text
     if (got[cur] == 0 && text == instance_gone) got[cur]++

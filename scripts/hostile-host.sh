@@ -54,35 +54,10 @@ ninja -C "$bin" ZYRFullscreenCapturer ZYRFullscreenCapturerTestDup fullscreenove
   ZYRScene ZYRSceneCtl >/dev/null
 
 . scripts/wine-env.sh
-
-winpath() { echo "Z:$(echo "$1" | tr '/' '\\')"; }
 names="zyr-hostile-$$"
-ctl="$bin/tools/scene/ZYRSceneCtl.exe"
-
-scene_pid=""
-server_pid=""
-stop_server() {
-  if [ -n "$server_pid" ]; then
-    wine "$ctl" set "$names-log-quit" >/dev/null 2>&1 || true
-    wait "$server_pid" 2>/dev/null || true
-    server_pid=""
-  fi
-}
-stop_all() {
-  stop_server
-  if [ -n "$scene_pid" ]; then
-    wine "$ctl" set "$names-scene-quit" >/dev/null 2>&1 || true
-    wait "$scene_pid" 2>/dev/null || true
-  fi
-  zyr_wine_cleanup
-}
-trap stop_all EXIT
-
-wine "$bin/tools/scene/ZYRScene.exe" --pattern coords --pointer 960,540 --ready-event "$names-scene-ready" \
-  --quit-event "$names-scene-quit" &
-scene_pid=$!
-# The first window of a fresh Wine session waits for Wine's desktop process: a generous bound.
-wine "$ctl" wait "$names-scene-ready" 120000 || { echo "hostile: the scene did not show its pattern" >&2; exit 1; }
+harness=hostile
+# shellcheck source=harness-session.sh
+. scripts/harness-session.sh
 
 # An integer as a whole number in a line (not part of a longer number).
 names_value() {
@@ -151,16 +126,14 @@ for seed in "${seeds[@]}"; do
   stderr="$out/seed-$seed.err"
   log="$out/seed-$seed.log"
   : >"$log"
-  wine "$bin/tools/logserver/ZYRLogServer.exe" --prefix "$(winpath "$bin/src/")" --name zyr --level 0 \
-    --ready-event "$names-log-ready" --quit-event "$names-log-quit" --out "$(winpath "$log")" &
-  server_pid=$!
+  zyr_start_log_server log "$log"
   set +e
   timeout -k 10 $(( seconds + 120 )) wine "$bin/tools/refhost/ZYRRefHost.exe" \
     --capturer "$(winpath "$bin/src/$capturer.exe")" --wait-event "$names-log-ready" --method "$method" \
     "${extra[@]}" --hostile "$seed" --hostile-ms $(( seconds * 1000 )) >"$stdout" 2>"$stderr"
   status=$?
   set -e
-  stop_server
+  zyr_stop_log_server
   reasons=$(check_seed "$status" "$stdout" "$stderr" "$log")
   stop_ms=$(grep -E '^hostile stop_ms=' "$stdout" | tail -1 | sed -E 's/.*stop_ms=(-?[0-9]+).*/\1/' || true)
   frames=$(grep -E '^hostile served=' "$stdout" | tail -1 | sed -E 's/^hostile served=([0-9]+).*/\1/' || true)

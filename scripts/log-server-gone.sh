@@ -31,43 +31,10 @@ if [ -z "${ZYR_LOGGONE_BIN:-}" ]; then
 fi
 
 . scripts/wine-env.sh
-
-winpath() { echo "Z:$(echo "$1" | tr '/' '\\')"; }
 names="zyr-loggone-$$"
-ctl="$bin/tools/scene/ZYRSceneCtl.exe"
-scene_pid=""
-server_pid=""
-server_quit=""
-stop_server() {
-  if [ -n "$server_pid" ]; then
-    wine "$ctl" set "$server_quit" >/dev/null 2>&1 || true
-    wait "$server_pid" 2>/dev/null || true
-    server_pid=""
-  fi
-}
-stop_all() {
-  stop_server
-  if [ -n "$scene_pid" ]; then
-    wine "$ctl" set "$names-scene-quit" >/dev/null 2>&1 || true
-    wait "$scene_pid" 2>/dev/null || true
-  fi
-  zyr_wine_cleanup
-}
-trap stop_all EXIT
-
-wine "$bin/tools/scene/ZYRScene.exe" --pattern coords --pointer 960,540 --ready-event "$names-scene-ready" \
-  --quit-event "$names-scene-quit" &
-scene_pid=$!
-wine "$ctl" wait "$names-scene-ready" 120000 || { echo "log-server-gone: the scene did not show its pattern" >&2; exit 1; }
-
-# start_server <tag> <log file>: a level-0 server for the capturer's folder; returns once it is ready.
-start_server() {
-  server_quit="$names-$1-quit"
-  wine "$bin/tools/logserver/ZYRLogServer.exe" --prefix "$(winpath "$bin/src/")" --name zyr --level 0 \
-    --ready-event "$names-$1-ready" --quit-event "$server_quit" --out "$(winpath "$2")" &
-  server_pid=$!
-  wine "$ctl" wait "$names-$1-ready" 60000 || { echo "log-server-gone: log server $1 did not start" >&2; exit 1; }
-}
+harness=log-server-gone
+# shellcheck source=harness-session.sh
+. scripts/harness-session.sh
 
 # The Linux process of the running log server (Wine's, whose first argument names the exe).
 server_linux_pid() {
@@ -83,7 +50,7 @@ failures=0
 run_capture() {
   local mode=$1 round=$2 tag="$1-$2"
   local host_out="$out/$tag.host" log_a="$out/$tag.log" log_b="$out/$tag.after-restart.log"
-  [ "$mode" = none ] || start_server "$tag-a" "$log_a"
+  [ "$mode" = none ] || zyr_start_log_server "$tag-a" "$log_a" wait
   wine "$bin/tools/refhost/ZYRRefHost.exe" --capturer "$(winpath "$bin/src/ZYRFullscreenCapturer.exe")" \
     --method 1 --pipeline --frames "$frames" >"$host_out" 2>&1 &
   local host_pid=$!
@@ -94,15 +61,15 @@ run_capture() {
     local linux_pid
     linux_pid=$(server_linux_pid)
     [ -n "$linux_pid" ] && kill -9 "$linux_pid"
-    wait "$server_pid" 2>/dev/null || true
-    server_pid=""
+    wait "$zyr_server_pid" 2>/dev/null || true
+    zyr_server_pid=""
     sleep 2
     kill -0 "$host_pid" 2>/dev/null || note=" (the capture ended before the restart: use more frames)"
-    start_server "$tag-b" "$log_b"
+    zyr_start_log_server "$tag-b" "$log_b" wait
   fi
   local host_status=0
   wait "$host_pid" || host_status=$?
-  stop_server
+  zyr_stop_log_server
   local fps exit_code
   fps=$(sed -n 's/.*stats frames=[0-9]* fps=\([0-9.]*\).*/\1/p' "$host_out" | tr -d '\r')
   exit_code=$(sed -n 's/^exit-code \(-\?[0-9]*\).*/\1/p' "$host_out" | tr -d '\r')

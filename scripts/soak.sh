@@ -44,26 +44,10 @@ if [ -z "${ZYR_SOAK_BIN:-}" ]; then
 fi
 
 . scripts/wine-env.sh
-
-winpath() { echo "Z:$(echo "$1" | tr '/' '\\')"; }
 names="zyr-soak-$$"
-ctl="$bin/tools/scene/ZYRSceneCtl.exe"
-scene_pid=""
-stop_all() {
-  if [ -n "$scene_pid" ]; then
-    wine "$ctl" set "$names-scene-quit" >/dev/null 2>&1 || true
-    wait "$scene_pid" 2>/dev/null || true
-  fi
-  zyr_wine_cleanup
-}
-trap stop_all EXIT
-
-# The scene's window under the pointer gives the cursor every process sees; it animates, so that
-# frames differ.
-wine "$bin/tools/scene/ZYRScene.exe" --pattern coords --pointer 960,540 --ready-event "$names-scene-ready" \
-  --quit-event "$names-scene-quit" &
-scene_pid=$!
-wine "$ctl" wait "$names-scene-ready" 120000 || { echo "soak: the scene did not show its pattern" >&2; exit 1; }
+harness=soak
+# shellcheck source=harness-session.sh
+. scripts/harness-session.sh
 
 table="$out/soak-$method.txt"
 echo "soak: method $method ($capturer.exe), $seconds s, restart every $restart s, settle $settle s, frame rate judged: $judge_rate" | tee "$table"
