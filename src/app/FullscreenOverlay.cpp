@@ -45,6 +45,7 @@ bool TZYRFullscreenCapturer::StartFullscreenOverlay()
         return false;
     }
     const std::wstring parameters = std::to_wstring(::GetCurrentProcessId());
+    const std::lock_guard<std::timed_mutex> starting(mutexOverlayStart);
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof(info);
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;

@@ -18,6 +18,8 @@ constexpr DWORD kUninstallWaitMs = 500;
 // milliseconds, but one call of the platform's (a first shader compile, a device release, a
 // stalled driver) can take seconds, and the process must be gone within 600 ms of its host.
 constexpr DWORD kCaptureThreadStopBoundMs = 400;
+// How long that stop lets an overlay start under way finish.
+constexpr int kOverlayStartWaitMs = 150;
 constexpr int kDuplicationAvailable = 10002;
 constexpr int kDuplicationUnavailable = -2;
 constexpr int kCaptureThreadNotStarted = -14;
@@ -249,12 +251,18 @@ bool TZYRFullscreenCapturer::StartCaptureScreenThread()
 void TZYRFullscreenCapturer::EndWithoutCaptureThread(const char* pszName, unsigned int uiWaitedMs)
 {
     LogWarning("%s the capture thread did not end within %u ms: the process ends without it", pszName, uiWaitedMs);
+    // An overlay start under way is let finish (it takes milliseconds), so that the program it
+    // starts is ended below rather than left running, with a console host, after this process.
+    const bool bOverlayStartDone = mutexOverlayStart.try_lock_for(std::chrono::milliseconds(kOverlayStartWaitMs));
     if (const HANDLE hOverlay = hOverlayProcessForStop.exchange(nullptr)) {
         const TKernelHandle owner(hOverlay);
         if (::WaitForSingleObject(hOverlay, 0) != WAIT_OBJECT_0) {
             ::TerminateProcess(hOverlay, 0);
             LogInfo("%s overlay process has been terminated", pszName);
         }
+    }
+    if (!bOverlayStartDone) {
+        LogWarning("%s the overlay program was still being started", pszName);
     }
     LogInfo("%s exit with 0", kRunName);
     ::TerminateProcess(::GetCurrentProcess(), 0);

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <memory>
 #include <string>
 #include <thread>
@@ -93,4 +94,7 @@ private:
     // A second handle to the overlay process, owned apart from hOverlayProcess, for a stop that
     // cannot wait for the capture thread (EndWithoutCaptureThread); whoever takes it closes it.
     std::atomic<HANDLE> hOverlayProcessForStop{nullptr};
+    // Held by the capture thread while it starts the overlay program: a stop that ends the process
+    // without that thread waits for it, so no overlay (or its console host) is left half-started.
+    std::timed_mutex mutexOverlayStart;
 };
