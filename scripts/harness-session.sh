@@ -1,4 +1,4 @@
-# Sourced by the harness scripts after wine-env.sh: shows ZYRScene's pattern with the pointer over it
+# Sourced by run.sh and the harness scripts after wine-env.sh: shows ZYRScene's pattern with the pointer over it
 # (the platform then reports a cursor, so a capturer really draws one), starts and ends level-0 log
 # servers for the capturer's folder, and ends both with the Wine session when the script exits.
 #   needs: $bin (a 64-bit build with the tools), $names (a prefix for event names private to this

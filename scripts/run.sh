@@ -50,44 +50,23 @@ ninja -C "$bin" "$capturer" fullscreenoverlay ZYRLogServer ZYRRefHost ZYRScene Z
 
 . scripts/wine-env.sh
 
-winpath() { echo "Z:$(echo "$1" | tr '/' '\\')"; }
 names="zyr-run-$$"
-ctl="$bin/tools/scene/ZYRSceneCtl.exe"
+harness=run
 log="$out/capturer.log"
 rm -rf "$out/frames"
 : >"$log"
-
-scene_pid=""
-server_pid=""
-stop_all() {
-  if [ -n "$scene_pid" ]; then
-    wine "$ctl" set "$names-scene-quit" >/dev/null 2>&1 || true
-    wait "$scene_pid" 2>/dev/null || true
-  fi
-  if [ -n "$server_pid" ]; then
-    wine "$ctl" set "$names-log-quit" >/dev/null 2>&1 || true
-    wait "$server_pid" 2>/dev/null || true
-  fi
-  zyr_wine_cleanup
-}
-trap stop_all EXIT
-
-wine "$bin/tools/scene/ZYRScene.exe" --pattern coords --pointer 960,540 --ready-event "$names-scene-ready" \
-  --quit-event "$names-scene-quit" &
-scene_pid=$!
-# The first window of a fresh Wine session waits for Wine's desktop process: a generous bound.
-wine "$ctl" wait "$names-scene-ready" 120000 || { echo "run: the scene did not show its pattern" >&2; exit 1; }
-
-wine "$bin/tools/logserver/ZYRLogServer.exe" --prefix "$(winpath "$bin/src/")" --name zyr --level 0 \
-  --ready-event "$names-log-ready" --quit-event "$names-log-quit" --out "$(winpath "$log")" &
-server_pid=$!
+# shellcheck source=harness-session.sh
+. scripts/harness-session.sh
+zyr_start_log_server log "$log"
 
 set +e
 wine "$bin/tools/refhost/ZYRRefHost.exe" --capturer "$(winpath "$bin/src/$capturer.exe")" \
   --wait-event "$names-log-ready" --method "$method" "${webcam[@]}" "${region[@]}" --cursor-picture colour --frames "$frames" --png-dir "$(winpath "$out/frames")" "$@"
 host_status=$?
 set -e
+# The log is whole once the server has drained the ring and ended.
+zyr_stop_log_server
 count=$(find "$out/frames" -name 'frame_*.png' 2>/dev/null | wc -l)
 echo "run: method $method ($capturer.exe); reference host exited $host_status; $count PNG frames in $out/frames;" \
-  "capturer log in $log ($(wc -l <"$log") lines, $(grep -c ' 2 ' "$log" || true) with type 2 = error)"
+  "capturer log in $log ($(wc -l <"$log") lines, $(awk '$5 == 2' "$log" | wc -l) with type 2 = error)"
 exit "$host_status"

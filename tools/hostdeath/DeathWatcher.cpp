@@ -4,6 +4,8 @@
 #include "RefHostSession.h"
 #include "THostChild.h"
 
+#include "ToolClock.h"
+
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -27,14 +29,7 @@ void Say(const std::string& line)
     std::fflush(stdout);
 }
 
-double NowMs()
-{
-    LARGE_INTEGER counter{};
-    LARGE_INTEGER frequency{};
-    ::QueryPerformanceCounter(&counter);
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
+using toolclock::NowMs;
 
 std::wstring OwnPath()
 {

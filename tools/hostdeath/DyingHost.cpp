@@ -7,6 +7,8 @@
 #include "TRefHost.h"
 #include "TWebCamProducer.h"
 
+#include "ToolClock.h"
+
 #include <windows.h>
 
 #include <condition_variable>
@@ -43,14 +45,7 @@ int Fail(const std::string& why)
     return kHostFailed;
 }
 
-double NowMs()
-{
-    LARGE_INTEGER counter{};
-    LARGE_INTEGER frequency{};
-    ::QueryPerformanceCounter(&counter);
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
+using toolclock::NowMs;
 
 // Waits without giving the processor away for long: for deaths that must land within a few
 // milliseconds of what the host saw.

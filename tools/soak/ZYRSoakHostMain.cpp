@@ -24,6 +24,7 @@
 #include "TFrameClient.h"
 #include "TRefHost.h"
 #include "TWebCamProducer.h"
+#include "ToolClock.h"
 #include "ToolOptions.h"
 
 #include <windows.h>
@@ -85,17 +86,7 @@ bool ParseOptions(const std::vector<std::wstring>& args, TSoakOptions* pOptions,
     return bParsed;
 }
 
-double NowSeconds()
-{
-    static const double frequency = [] {
-        LARGE_INTEGER f{};
-        ::QueryPerformanceFrequency(&f);
-        return static_cast<double>(f.QuadPart);
-    }();
-    LARGE_INTEGER counter{};
-    ::QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / frequency;
-}
+using toolclock::NowSeconds;
 
 // A small window with the cross cursor in the screen's top-left corner, on a thread of its own that
 // answers WM_SETCURSOR, so the pointer over it makes the cross the cursor every process sees.
