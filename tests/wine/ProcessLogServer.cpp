@@ -1,6 +1,7 @@
 #include "ProcessLogServer.h"
 
 #include "TLogServer.h"
+#include "TestProgramEnd.h"
 #include "log/Log.h"
 
 #include <gtest/gtest.h>
@@ -41,9 +42,10 @@ std::vector<std::string> TextsSince(size_t mark)
     return texts;
 }
 
-int main(int argc, char** argv)
+namespace {
+
+int RunWithLogServer()
 {
-    ::testing::InitGoogleTest(&argc, argv);
     wchar_t path[MAX_PATH] = {};
     const std::u16string modulePath(path, path + ::GetModuleFileNameW(nullptr, path, MAX_PATH));
     const std::u16string directory = zyrlog::ModuleDirectoryOf(modulePath);
@@ -64,4 +66,12 @@ int main(int argc, char** argv)
     const int result = RUN_ALL_TESTS();
     g_pDrainer = nullptr;
     return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    EndTestProgram(RunWithLogServer());  // the server and its drainer have ended
 }
