@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Soak: the capturer under a recording host's long day, its resources sampled every 10 s beside a
-# bare BitBlt loop's (tools/soak/ZYRSoakHost.exe says what the host does). Fails when the capturer's
+# baseline's: a bare loop of the platform calls of a frame (method 1: the BitBlt loop
+# ZYRBlitLoopBench; method 0: the Direct3D loop ZYRD3DLoopBench). tools/soak/ZYRSoakHost.exe says
+# what the host does. Fails when the capturer's
 # memory grows by more than 256 KB after each session's first minute (summed over the sessions),
 # when its handles rise, or when the last minute's frame rate falls more than 10 % below the first.
 #   usage: scripts/soak.sh [minutes]            (default 10; fractions such as 2.5 are fine)
@@ -16,8 +18,8 @@ seconds=$(awk -v m="$minutes" 'BEGIN { s = int(m * 60 + 0.5); if (s < 1) exit 1;
   { echo "soak: minutes must be a positive number" >&2; exit 2; }
 method="${ZYR_METHOD:-1}"
 case "$method" in
-  1) capturer=ZYRFullscreenCapturer ;;
-  0) capturer=ZYRFullscreenCapturerTestDup ;;
+  1) capturer=ZYRFullscreenCapturer baseline=ZYRBlitLoopBench ;;
+  0) capturer=ZYRFullscreenCapturerTestDup baseline=ZYRD3DLoopBench ;;
   *) echo "soak: ZYR_METHOD must be 0 or 1" >&2; exit 2 ;;
 esac
 restart="${ZYR_SOAK_RESTART_S:-200}"
@@ -40,7 +42,7 @@ if [ -z "${ZYR_SOAK_BIN:-}" ]; then
   cmake -S . -B "$bin" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
     -DCMAKE_BUILD_TYPE=Release -DZYR_BUILD_TESTS=OFF \
     -DZYR_BUILD_WINEPREFIX="$ZYR_BUILD_DIR/wineprefix-build" >/dev/null
-  ninja -C "$bin" "$capturer" fullscreenoverlay ZYRSoakHost ZYRBlitLoopBench ZYRScene ZYRSceneCtl
+  ninja -C "$bin" "$capturer" fullscreenoverlay ZYRSoakHost "$baseline" ZYRScene ZYRSceneCtl
 fi
 
 . scripts/wine-env.sh
@@ -54,7 +56,7 @@ echo "soak: method $method ($capturer.exe), $seconds s, restart every $restart s
 set +e
 # No log server: the capturer's log calls find none and cost nothing more (docs/architecture.md).
 wine "$bin/tools/soak/ZYRSoakHost.exe" --capturer "$(winpath "$bin/src/$capturer.exe")" \
-  --blit-loop "$(winpath "$bin/tools/bench/ZYRBlitLoopBench.exe")" --method "$method" --seconds "$seconds" \
+  --baseline "$(winpath "$bin/tools/bench/$baseline.exe")" --method "$method" --seconds "$seconds" \
   --restart-seconds "$restart" --settle-seconds "$settle" --judge-rate "$judge_rate" | sed -u 's/\r$//' | tee -a "$table"
 status=${PIPESTATUS[0]}
 set -e

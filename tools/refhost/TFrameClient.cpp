@@ -125,6 +125,21 @@ TSlotState TFrameClient::Poll(uint32_t slot) const
     return width == 0 && height == 0 ? TSlotState::SizeRefused : TSlotState::Pending;
 }
 
+bool TFrameClient::FrameUnderWay() const
+{
+    if (!IsUsable()) {
+        return false;
+    }
+    for (uint32_t slot = 0; slot < kFrameSlotCount; ++slot) {
+        if (Shared<uint8_t>(pHeaderBytes, kReadyOffset + slot).load(std::memory_order_acquire) == 0 &&
+            Shared<uint8_t>(pHeaderBytes, kRequestedOffset + slot).load(std::memory_order_acquire) == 0) {
+            return Shared<int32_t>(pHeaderBytes, kImageWidthOffset).load(std::memory_order_relaxed) != 0 ||
+                   Shared<int32_t>(pHeaderBytes, kImageHeightOffset).load(std::memory_order_relaxed) != 0;
+        }
+    }
+    return false;
+}
+
 bool TFrameClient::LooksRefused() const
 {
     if (!IsUsable()) {

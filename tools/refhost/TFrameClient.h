@@ -64,6 +64,10 @@ public:
     // is neither requested nor ready and the image size is 0 x 0, which is what the capturer leaves
     // when it refuses the size (it clears every request). Pending otherwise.
     TSlotState Poll(uint32_t slot) const;
+    // True while the capturer has taken a requested slot and not yet published it (neither
+    // requested nor ready, with an image size other than 0 x 0). A host that switches capture off
+    // waits for this to end before it knows which slot a single frame will fill.
+    bool FrameUnderWay() const;
     // For a wait that timed out: the capturer has started (iSourceWidth and iSourceHeight set) and
     // the image size is 0 x 0, so the time-out is a refused size (a request made after the
     // refusal is left alone by a capturer that serves no frames of size 0 x 0). Asked at a time-out

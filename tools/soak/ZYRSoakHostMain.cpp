@@ -1,6 +1,6 @@
 // ZYRSoakHost.exe: a recording host's long day, sampled.
 //
-//   ZYRSoakHost --capturer PATH --blit-loop PATH [--seconds N] [--method 0|1] [--restart-seconds N]
+//   ZYRSoakHost --capturer PATH --baseline PATH [--seconds N] [--method 0|1] [--restart-seconds N]
 //               [--sample-seconds N] [--settle-seconds N] [--judge-rate 0|1]
 //
 // The capturer runs pipelined at the highest rate this host reaches (all six slots requested, each
@@ -13,9 +13,11 @@
 // again with the other frame size (the whole screen 1:1, then 1280 x 720); the last session
 // always has the first size, so the first and the last minute compare like with like.
 //
-// Every --sample-seconds one line per sample: the capturer's figures and those of a bare BitBlt
-// loop (ZYRBlitLoopBench) running beside it, so that Wine's own growth shows apart from ours. At
-// the end one verdict line for each (SoakVerdict.h); exit 0 when the capturer's passed.
+// Every --sample-seconds one line per sample: the capturer's figures and those of the baseline, a
+// bare loop of the platform calls the method makes per frame running beside it (soak.sh: the BitBlt
+// loop ZYRBlitLoopBench for method 1, the Direct3D loop ZYRD3DLoopBench for method 0), so that
+// Wine's own growth shows apart from ours. At the end one verdict line for each (SoakVerdict.h);
+// exit 0 when the capturer's passed.
 #include "ProcessProbe.h"
 #include "SoakVerdict.h"
 
@@ -41,7 +43,7 @@ namespace {
 
 struct TSoakOptions {
     std::wstring wsCapturer;
-    std::wstring wsBlitLoop;
+    std::wstring wsBaseline;  // started with "--seconds N" only
     int64_t seconds = 600;
     int64_t method = 1;
     int64_t restartSeconds = 200;
@@ -55,15 +57,15 @@ bool ParseOptions(const std::vector<std::wstring>& args, TSoakOptions* pOptions,
     std::set<std::wstring> seen;
     const bool bParsed = toolargs::ParseOptionPairs(
         args,
-        {L"--capturer", L"--blit-loop", L"--seconds", L"--method", L"--restart-seconds", L"--sample-seconds",
+        {L"--capturer", L"--baseline", L"--seconds", L"--method", L"--restart-seconds", L"--sample-seconds",
          L"--settle-seconds", L"--judge-rate"},
         [&](const std::wstring& option, const std::wstring& value) {
             if (option == L"--capturer") {
                 pOptions->wsCapturer = value;
                 return true;
             }
-            if (option == L"--blit-loop") {
-                pOptions->wsBlitLoop = value;
+            if (option == L"--baseline") {
+                pOptions->wsBaseline = value;
                 return true;
             }
             if (option == L"--method") {
@@ -79,14 +81,19 @@ bool ParseOptions(const std::vector<std::wstring>& args, TSoakOptions* pOptions,
             return toolargs::ParseInRange(value, option == L"--restart-seconds" ? 0 : 1, 86400, pTarget);
         },
         &seen, pError);
-    if (bParsed && (pOptions->wsCapturer.empty() || pOptions->wsBlitLoop.empty())) {
-        *pError = L"--capturer and --blit-loop are needed";
+    if (bParsed && (pOptions->wsCapturer.empty() || pOptions->wsBaseline.empty())) {
+        *pError = L"--capturer and --baseline are needed";
         return false;
     }
     return bParsed;
 }
 
 using toolclock::NowSeconds;
+
+std::wstring FileNameOf(const std::wstring& wsPath)
+{
+    return wsPath.substr(wsPath.find_last_of(L"\\/") + 1);
+}
 
 // A small window with the cross cursor in the screen's top-left corner, on a thread of its own that
 // answers WM_SETCURSOR, so the pointer over it makes the cross the cursor every process sees.
@@ -197,15 +204,25 @@ public:
         }
         return !WaitPollInterval(host.CapturerProcess());
     }
-    // Capture off; the frame under way lands; one single frame into the current slot; capture
-    // stays off until CaptureOn. False when the single frame did not come.
+    // Capture off; the frame under way lands and is served, so that the next slot in order is the
+    // capturer's current one; one single frame into that slot; capture stays off until CaptureOn.
+    // False when the frame under way or the single frame did not come. (A fixed drain time is
+    // not enough: a method-0 frame under load takes longer than 0.3 s now and then, and a single
+    // frame asked for before it landed fills the slot after the one this host waits for.)
     bool SingleFrameWithCaptureOff()
     {
         TFrameBufferHeader* pHeader = host.Header();
         std::atomic_ref<uint8_t>(pHeader->bCaptureEnabled).store(0);
-        const double drainUntil = NowSeconds() + 0.3;
-        while (NowSeconds() < drainUntil && Pump()) {
-        }
+        // The capturer reads the flag and takes a slot in one step of its loop: 20 ms on, a frame
+        // it took on the old flag shows as under way.
+        const double settledAt = NowSeconds() + 0.02;
+        const double drainUntil = NowSeconds() + 5;
+        do {
+            if (!Pump() || NowSeconds() >= drainUntil) {
+                return false;
+            }
+        } while (NowSeconds() < settledAt || frames->FrameUnderWay());
+        Pump();  // the frame that landed last
         std::atomic_ref<int32_t>(pHeader->iSingleFrameState).store(1);
         const double giveUpAt = NowSeconds() + 5;
         while (NowSeconds() < giveUpAt) {
@@ -319,22 +336,22 @@ int RunSoak(const TSoakOptions& options)
         std::fprintf(stderr, "soak: no cursor window\n");
         return 1;
     }
-    TChildProcess blitLoop;
-    if (!blitLoop.Start(L"\"" + options.wsBlitLoop + L"\" --seconds " + std::to_wstring(options.seconds + 60))) {
-        std::fprintf(stderr, "soak: the BitBlt loop did not start (%lu)\n", ::GetLastError());
+    TChildProcess baseline;
+    if (!baseline.Start(L"\"" + options.wsBaseline + L"\" --seconds " + std::to_wstring(options.seconds + 60))) {
+        std::fprintf(stderr, "soak: the baseline did not start (%lu)\n", ::GetLastError());
         return 1;
     }
-    TProcessProbe blitProbe(blitLoop.Get(), L"ZYRBlitLoopBench.exe", L"");
+    TProcessProbe baselineProbe(baseline.Get(), FileNameOf(options.wsBaseline), L"");
     const POINT scenePoint{::GetSystemMetrics(SM_CXSCREEN) / 2, ::GetSystemMetrics(SM_CYSCREEN) / 2};
     const POINT windowPoint{TCursorWindow::kSize / 2, TCursorWindow::kSize / 2};
     const std::wstring hostPid = std::to_wstring(::GetCurrentProcessId());
-    const std::wstring exeName = options.wsCapturer.substr(options.wsCapturer.find_last_of(L"\\/") + 1);
+    const std::wstring exeName = FileNameOf(options.wsCapturer);
 
     const uint32_t sessions = options.restartSeconds == 0
                                   ? 1
                                   : static_cast<uint32_t>((options.seconds + options.restartSeconds - 1) / options.restartSeconds);
     std::vector<soak::TSample> capturerSamples;
-    std::vector<soak::TSample> blitSamples;
+    std::vector<soak::TSample> baselineSamples;
     const double start = NowSeconds();
     const double end = start + static_cast<double>(options.seconds);
     bool bColour = true;
@@ -386,15 +403,15 @@ int RunSoak(const TSoakOptions& options)
             if (now >= nextSample) {
                 const double seconds = now - start;
                 const TProcessFigures capturer = capturerProbe.Sample();
-                const TProcessFigures blit = blitProbe.Sample();
+                const TProcessFigures base = baselineProbe.Sample();
                 capturerSamples.push_back(ToSample(capturer, session, seconds, now - sessionStart, run.Frames()));
-                blitSamples.push_back(ToSample(blit, 0, seconds, seconds, 0));
+                baselineSamples.push_back(ToSample(base, 0, seconds, seconds, 0));
                 std::printf("sample t=%.0f session=%u frames=%llu fps=%.1f single_frames=%u cursor_events=%u", seconds,
                             session, static_cast<unsigned long long>(run.Frames()),
                             static_cast<double>(run.Frames() - framesAtLastSample) / (now - lastSampleAt),
                             run.SingleFrames(), run.CursorEvents());
                 PrintFigures("capturer", capturer);
-                PrintFigures("blit_loop", blit);
+                PrintFigures("baseline", base);
                 std::printf("\n");
                 std::fflush(stdout);
                 framesAtLastSample = run.Frames();
@@ -413,10 +430,10 @@ int RunSoak(const TSoakOptions& options)
     limits.bJudgeRate = options.judgeRate != 0;
     const soak::TVerdict capturer = soak::Judge(capturerSamples, limits);
     std::printf("capturer %s\n", soak::FormatVerdict(capturer).c_str());
-    // The BitBlt loop serves no frames: only its memory and handles say something.
-    soak::TLimits blitLimits = limits;
-    blitLimits.bJudgeRate = false;
-    std::printf("blit_loop %s\n", soak::FormatVerdict(soak::Judge(blitSamples, blitLimits)).c_str());
+    // The baseline serves no frames: only its memory and handles say something.
+    soak::TLimits baselineLimits = limits;
+    baselineLimits.bJudgeRate = false;
+    std::printf("baseline %s\n", soak::FormatVerdict(soak::Judge(baselineSamples, baselineLimits)).c_str());
     std::fflush(stdout);
     return bOk && capturer.bPassed ? 0 : 3;
 }
