@@ -27,11 +27,10 @@ mkdir -p "$ZYR_BUILD_DIR"
 scripts/deps.sh
 scripts/fetch-ffmpeg.sh
 
+# shellcheck source=tools-build.sh
+. scripts/tools-build.sh
 bin="$ZYR_BUILD_DIR/w64-bench-frames"
-cmake -S . -B "$bin" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DZYR_BUILD_TESTS=OFF \
-  -DZYR_BUILD_WINEPREFIX="$ZYR_BUILD_DIR/wineprefix-build" >/dev/null
-ninja -C "$bin" ZYRScene ZYRSceneCtl ZYRBlitLoopBench ZYRRefHost ZYRFullscreenCapturer \
+zyr_tools_build "$bin" Release ZYRScene ZYRSceneCtl ZYRBlitLoopBench ZYRRefHost ZYRFullscreenCapturer \
   ZYRFullscreenCapturerTestDup fullscreenoverlay ZYRLogServer
 
 # shellcheck source=wine-env.sh

@@ -26,15 +26,11 @@ scripts/deps.sh
 
 # ZYR_HOSTDEATH_BIN names a 64-bit build directory that is already configured (e.g. build/w64 after
 # scripts/test.sh), so nothing is built twice; by default the script has a directory of its own.
-bin="${ZYR_HOSTDEATH_BIN:-}"
-if [ -z "$bin" ]; then
-  bin="$ZYR_BUILD_DIR/w64-hostdeath"
-  cmake -S . -B "$bin" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
-    -DCMAKE_BUILD_TYPE=Release -DZYR_BUILD_TESTS=OFF \
-    -DZYR_BUILD_WINEPREFIX="$ZYR_BUILD_DIR/wineprefix-build" >/dev/null
-fi
-ninja -C "$bin" ZYRFullscreenCapturer ZYRFullscreenCapturerTestDup fullscreenoverlay ZYRLogServer ZYRScene \
-  ZYRSceneCtl ZYRHostDeath
+# shellcheck source=tools-build.sh
+. scripts/tools-build.sh
+bin="${ZYR_HOSTDEATH_BIN:-$ZYR_BUILD_DIR/w64-hostdeath}"
+zyr_tools_build "$bin" Release ZYRFullscreenCapturer ZYRFullscreenCapturerTestDup fullscreenoverlay ZYRLogServer \
+  ZYRScene ZYRSceneCtl ZYRHostDeath
 
 . scripts/wine-env.sh
 names="zyr-hostdeath-$$"

@@ -45,13 +45,10 @@ scripts/deps.sh
 # With debug information: a crash report's backtrace then names functions and lines.
 # ZYR_HOSTILE_BIN names a configured 64-bit build (e.g. build/w64 after scripts/test.sh), used as it is.
 bin="${ZYR_HOSTILE_BIN:-$ZYR_BUILD_DIR/w64-hostile}"
-if [ -z "${ZYR_HOSTILE_BIN:-}" ]; then
-  cmake -S . -B "$bin" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZYR_BUILD_TESTS=OFF \
-    -DZYR_BUILD_WINEPREFIX="$ZYR_BUILD_DIR/wineprefix-build" >/dev/null
-fi
-ninja -C "$bin" ZYRFullscreenCapturer ZYRFullscreenCapturerTestDup fullscreenoverlay ZYRLogServer ZYRRefHost \
-  ZYRScene ZYRSceneCtl >/dev/null
+# shellcheck source=tools-build.sh
+. scripts/tools-build.sh
+zyr_tools_build "$bin" RelWithDebInfo ZYRFullscreenCapturer ZYRFullscreenCapturerTestDup fullscreenoverlay \
+  ZYRLogServer ZYRRefHost ZYRScene ZYRSceneCtl >/dev/null
 
 . scripts/wine-env.sh
 names="zyr-hostile-$$"

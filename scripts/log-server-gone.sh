@@ -22,13 +22,10 @@ rm -rf "$out"
 mkdir -p "$out"
 scripts/deps.sh
 
+# shellcheck source=tools-build.sh
+. scripts/tools-build.sh
 bin="${ZYR_LOGGONE_BIN:-$ZYR_BUILD_DIR/w64-run}"
-if [ -z "${ZYR_LOGGONE_BIN:-}" ]; then
-  cmake -S . -B "$bin" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
-    -DCMAKE_BUILD_TYPE=Release -DZYR_BUILD_TESTS=OFF \
-    -DZYR_BUILD_WINEPREFIX="$ZYR_BUILD_DIR/wineprefix-build" >/dev/null
-  ninja -C "$bin" ZYRFullscreenCapturer fullscreenoverlay ZYRLogServer ZYRRefHost ZYRScene ZYRSceneCtl
-fi
+zyr_tools_build "$bin" Release ZYRFullscreenCapturer fullscreenoverlay ZYRLogServer ZYRRefHost ZYRScene ZYRSceneCtl
 
 . scripts/wine-env.sh
 names="zyr-loggone-$$"

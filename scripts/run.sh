@@ -42,11 +42,10 @@ out="$ZYR_BUILD_DIR/run"
 mkdir -p "$out"
 scripts/deps.sh
 
+# shellcheck source=tools-build.sh
+. scripts/tools-build.sh
 bin="$ZYR_BUILD_DIR/w64-run"
-cmake -S . -B "$bin" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DZYR_BUILD_TESTS=OFF \
-  -DZYR_BUILD_WINEPREFIX="$ZYR_BUILD_DIR/wineprefix-build" >/dev/null
-ninja -C "$bin" "$capturer" fullscreenoverlay ZYRLogServer ZYRRefHost ZYRScene ZYRSceneCtl
+zyr_tools_build "$bin" Release "$capturer" fullscreenoverlay ZYRLogServer ZYRRefHost ZYRScene ZYRSceneCtl
 
 . scripts/wine-env.sh
 

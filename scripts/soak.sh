@@ -37,13 +37,10 @@ out="$ZYR_BUILD_DIR/soak"
 mkdir -p "$out"
 scripts/deps.sh
 
+# shellcheck source=tools-build.sh
+. scripts/tools-build.sh
 bin="${ZYR_SOAK_BIN:-$ZYR_BUILD_DIR/w64-run}"
-if [ -z "${ZYR_SOAK_BIN:-}" ]; then
-  cmake -S . -B "$bin" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
-    -DCMAKE_BUILD_TYPE=Release -DZYR_BUILD_TESTS=OFF \
-    -DZYR_BUILD_WINEPREFIX="$ZYR_BUILD_DIR/wineprefix-build" >/dev/null
-  ninja -C "$bin" "$capturer" fullscreenoverlay ZYRSoakHost "$baseline" ZYRScene ZYRSceneCtl
-fi
+zyr_tools_build "$bin" Release "$capturer" fullscreenoverlay ZYRSoakHost "$baseline" ZYRScene ZYRSceneCtl
 
 . scripts/wine-env.sh
 names="zyr-soak-$$"

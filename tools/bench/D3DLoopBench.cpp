@@ -10,6 +10,7 @@
 // 2 on bad arguments.
 #include "CommandLineArguments.h"
 #include "ToolOptions.h"
+#include "duplication/D3D11Helpers.h"
 
 #include <d3d11.h>
 #include <windows.h>
@@ -57,19 +58,13 @@ bool ParseOptions(Options* pOptions, std::wstring* pError)
         &seen, pError);
 }
 
-D3D11_TEXTURE2D_DESC TextureDesc(UINT width, UINT height, D3D11_USAGE usage, UINT bind, UINT cpuAccess)
+// False, with the call and its HRESULT in *pFailure.
+bool Failed(const char* pszCall, HRESULT hr, std::string* pFailure)
 {
-    D3D11_TEXTURE2D_DESC desc = {};
-    desc.Width = width;
-    desc.Height = height;
-    desc.MipLevels = 1;
-    desc.ArraySize = 1;
-    desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
-    desc.SampleDesc.Count = 1;
-    desc.Usage = usage;
-    desc.BindFlags = bind;
-    desc.CPUAccessFlags = cpuAccess;
-    return desc;
+    char text[96];
+    std::snprintf(text, sizeof text, "%s %08lx", pszCall, static_cast<unsigned long>(hr));
+    *pFailure = text;
+    return false;
 }
 
 class D3DLoop {
@@ -94,13 +89,7 @@ bool D3DLoop::Texture(const D3D11_TEXTURE2D_DESC& desc, ComPtr<ID3D11Texture2D>*
                       std::string* pFailure)
 {
     const HRESULT hr = pDevice->CreateTexture2D(&desc, nullptr, pTexture->ReleaseAndGetAddressOf());
-    if (hr != S_OK) {
-        char text[96];
-        std::snprintf(text, sizeof text, "CreateTexture2D %s %08lx", pszName, static_cast<unsigned long>(hr));
-        *pFailure = text;
-        return false;
-    }
-    return true;
+    return hr == S_OK || Failed((std::string("CreateTexture2D ") + pszName).c_str(), hr, pFailure);
 }
 
 bool D3DLoop::Create(std::string* pFailure)
@@ -108,21 +97,20 @@ bool D3DLoop::Create(std::string* pFailure)
     const HRESULT hr = ::D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT,
                                            nullptr, 0, D3D11_SDK_VERSION, &pDevice, nullptr, &pContext);
     if (hr != S_OK) {
-        char text[64];
-        std::snprintf(text, sizeof text, "D3D11CreateDevice %08lx", static_cast<unsigned long>(hr));
-        *pFailure = text;
-        return false;
+        return Failed("D3D11CreateDevice", hr, pFailure);
     }
-    return Texture(TextureDesc(kWidth, kHeight, D3D11_USAGE_STAGING, 0, D3D11_CPU_ACCESS_WRITE), &pUpload, "upload",
+    using d3dhelp::BgraTextureDesc;
+    constexpr UINT kShaderResource = D3D11_BIND_SHADER_RESOURCE;
+    return Texture(BgraTextureDesc(kWidth, kHeight, D3D11_USAGE_STAGING, 0, D3D11_CPU_ACCESS_WRITE), &pUpload,
+                   "upload", pFailure) &&
+           Texture(BgraTextureDesc(kWidth, kHeight, D3D11_USAGE_DEFAULT, kShaderResource, 0), &pDesktop, "desktop",
                    pFailure) &&
-           Texture(TextureDesc(kWidth, kHeight, D3D11_USAGE_DEFAULT, D3D11_BIND_SHADER_RESOURCE, 0), &pDesktop,
-                   "desktop", pFailure) &&
-           Texture(TextureDesc(kWidth, kHeight, D3D11_USAGE_STAGING, 0, D3D11_CPU_ACCESS_READ), &pStaging, "staging",
-                   pFailure) &&
-           Texture(TextureDesc(kWebCamWidth, kWebCamHeight, D3D11_USAGE_DYNAMIC, D3D11_BIND_SHADER_RESOURCE,
-                               D3D11_CPU_ACCESS_WRITE),
+           Texture(BgraTextureDesc(kWidth, kHeight, D3D11_USAGE_STAGING, 0, D3D11_CPU_ACCESS_READ), &pStaging,
+                   "staging", pFailure) &&
+           Texture(BgraTextureDesc(kWebCamWidth, kWebCamHeight, D3D11_USAGE_DYNAMIC, kShaderResource,
+                                   D3D11_CPU_ACCESS_WRITE),
                    &pWebCam, "webcam", pFailure) &&
-           Texture(TextureDesc(kWidth, kHeight, D3D11_USAGE_DYNAMIC, D3D11_BIND_SHADER_RESOURCE, D3D11_CPU_ACCESS_WRITE),
+           Texture(BgraTextureDesc(kWidth, kHeight, D3D11_USAGE_DYNAMIC, kShaderResource, D3D11_CPU_ACCESS_WRITE),
                    &pBackground, "background", pFailure);
 }
 
@@ -132,10 +120,7 @@ bool D3DLoop::Fill(ID3D11Texture2D* pTexture, D3D11_MAP type, UINT firstRow, UIN
     D3D11_MAPPED_SUBRESOURCE mapped = {};
     const HRESULT hr = pContext->Map(pTexture, 0, type, 0, &mapped);
     if (hr != S_OK) {
-        char text[48];
-        std::snprintf(text, sizeof text, "Map %08lx", static_cast<unsigned long>(hr));
-        *pFailure = text;
-        return false;
+        return Failed("Map", hr, pFailure);
     }
     for (UINT row = firstRow; row < firstRow + rows; ++row) {
         std::memset(static_cast<uint8_t*>(mapped.pData) + static_cast<size_t>(row) * mapped.RowPitch, value, rowBytes);
@@ -153,22 +138,20 @@ bool D3DLoop::Frame(uint32_t generation, bool bOverlays, std::string* pFailure)
     }
     const D3D11_BOX changed{0, firstRow, 0, kWidth, firstRow + kChangedRows, 1};
     pContext->CopySubresourceRegion(pDesktop.Get(), 0, 0, firstRow, 0, pUpload.Get(), 0, &changed);
-    if (bOverlays && (!Fill(pWebCam.Get(), D3D11_MAP_WRITE_DISCARD, 0, kWebCamHeight, kWebCamWidth * 4, value, pFailure) ||
-                      !Fill(pBackground.Get(), D3D11_MAP_WRITE_DISCARD, 0, kHeight, kWidth * 4, value, pFailure))) {
+    if (bOverlays &&
+        (!Fill(pWebCam.Get(), D3D11_MAP_WRITE_DISCARD, 0, kWebCamHeight, kWebCamWidth * 4, value, pFailure) ||
+         !Fill(pBackground.Get(), D3D11_MAP_WRITE_DISCARD, 0, kHeight, kWidth * 4, value, pFailure))) {
         return false;
     }
     pContext->CopyResource(pStaging.Get(), pDesktop.Get());
     D3D11_MAPPED_SUBRESOURCE mapped = {};
     const HRESULT hr = pContext->Map(pStaging.Get(), 0, D3D11_MAP_READ, 0, &mapped);
     if (hr != S_OK) {
-        char text[48];
-        std::snprintf(text, sizeof text, "Map staging %08lx", static_cast<unsigned long>(hr));
-        *pFailure = text;
-        return false;
+        return Failed("Map staging", hr, pFailure);
     }
     for (UINT row = 0; row < kHeight; ++row) {
-        std::memcpy(vecRow.data(), static_cast<const uint8_t*>(mapped.pData) + static_cast<size_t>(row) * mapped.RowPitch,
-                    vecRow.size());
+        const auto* pRow = static_cast<const uint8_t*>(mapped.pData) + static_cast<size_t>(row) * mapped.RowPitch;
+        std::memcpy(vecRow.data(), pRow, vecRow.size());
     }
     pContext->Unmap(pStaging.Get(), 0);
     return true;

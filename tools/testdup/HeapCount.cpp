@@ -1,9 +1,11 @@
 // Linked only into ZYRFullscreenCapturerTestDup.exe: the program's own heap, counted apart from
 // the platform's. The program's operator new and delete (its own code and the C++ library linked
 // into it; never the platform's DLLs) keep the bytes and blocks they hold in two counters, and
-// when the environment names a period (kHeapReportVariable, seconds) a thread logs them that
+// when the environment names a period (testdup::kHeapReportVariable, seconds) a thread logs them that
 // often: "TestDup heap: <bytes> bytes in <blocks> blocks held through operator new". A soak that
 // sees the process grow while this stays flat has found the platform's growth, not the capturer's.
+#include "TScreenOutputDuplication.h"
+
 #include "log/Log.h"
 
 #include <windows.h>
@@ -15,7 +17,6 @@
 
 namespace {
 
-constexpr wchar_t kHeapReportVariable[] = L"ZYRTestDupHeapReportS";
 constexpr size_t kHeader = 16;  // the block's size, keeping the 16-byte alignment of operator new
 
 std::atomic<int64_t> g_i64Bytes{0};
@@ -55,23 +56,16 @@ DWORD WINAPI ReportLoop(void* pPeriodMs)
     }
 }
 
-// Starts the reporting thread when the variable holds 1 to 3600; it runs until the process ends.
+// Starts the reporting thread when kHeapReportVariable holds 1 to 3600; it runs until the process
+// ends.
 bool StartReports()
 {
-    wchar_t wszValue[8] = {};
-    const DWORD dwLength = ::GetEnvironmentVariableW(kHeapReportVariable, wszValue, 8);
-    DWORD dwSeconds = 0;
-    for (DWORD i = 0; i < dwLength && i < 5; ++i) {
-        if (wszValue[i] < L'0' || wszValue[i] > L'9') {
-            return false;
-        }
-        dwSeconds = dwSeconds * 10 + static_cast<DWORD>(wszValue[i] - L'0');
-    }
-    if (dwLength == 0 || dwLength > 4 || dwSeconds == 0 || dwSeconds > 3600) {
+    const DWORD dwSeconds = testdup::NumberFromEnvironment(testdup::kHeapReportVariable, 3600);
+    if (dwSeconds == 0) {
         return false;
     }
-    const HANDLE hThread = ::CreateThread(nullptr, 0, &ReportLoop,
-                                          reinterpret_cast<void*>(static_cast<uintptr_t>(dwSeconds * 1000)), 0, nullptr);
+    void* const pPeriodMs = reinterpret_cast<void*>(static_cast<uintptr_t>(dwSeconds * 1000));
+    const HANDLE hThread = ::CreateThread(nullptr, 0, &ReportLoop, pPeriodMs, 0, nullptr);
     if (hThread == nullptr) {
         return false;
     }

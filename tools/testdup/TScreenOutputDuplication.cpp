@@ -52,6 +52,23 @@ TPixelView View(const scene::Dib32& grab)
 
 }  // namespace
 
+DWORD NumberFromEnvironment(const wchar_t* pszName, DWORD dwMaximum)
+{
+    wchar_t wszValue[8] = {};
+    const DWORD dwLength = ::GetEnvironmentVariableW(pszName, wszValue, 8);
+    if (dwLength == 0 || dwLength > 5) {
+        return 0;
+    }
+    DWORD dwValue = 0;
+    for (DWORD i = 0; i < dwLength; ++i) {
+        if (wszValue[i] < L'0' || wszValue[i] > L'9') {
+            return 0;
+        }
+        dwValue = dwValue * 10 + static_cast<DWORD>(wszValue[i] - L'0');
+    }
+    return dwValue <= dwMaximum ? dwValue : 0;
+}
+
 std::wstring StallingEventName(uint32_t ui32ProcessId)
 {
     return L"ZYRTestDupStalling" + std::to_wstring(ui32ProcessId);
@@ -151,19 +168,6 @@ TScreenOutputDuplication::~TScreenOutputDuplication()
             counters.dCompareMs / dGrabs, counters.dUploadMs / dFrames);
 }
 
-DWORD TScreenOutputDuplication::StallFromEnvironment()
-{
-    wchar_t wszValue[8] = {};
-    const DWORD dwLength = ::GetEnvironmentVariableW(kStallVariable, wszValue, 8);
-    DWORD dwValue = 0;
-    for (DWORD i = 0; i < dwLength && i < 5; ++i) {
-        if (wszValue[i] < L'0' || wszValue[i] > L'9') {
-            return 0;
-        }
-        dwValue = dwValue * 10 + static_cast<DWORD>(wszValue[i] - L'0');
-    }
-    return dwLength > 0 && dwLength <= 5 && dwValue <= 60000 ? dwValue : 0;
-}
 
 HRESULT TScreenOutputDuplication::ProduceFrame(UINT timeoutMs, TFrameOut* pFrame)
 {

@@ -51,6 +51,14 @@ constexpr wchar_t kRotationVariable[] = L"ZYRTestDupRotation";
 constexpr wchar_t kStallVariable[] = L"ZYRTestDupStallMs";
 std::wstring StallingEventName(uint32_t ui32ProcessId);
 
+// The environment variable that makes the test variant log the heap its own code holds every that
+// many seconds (1 to 3600; HeapCount.cpp).
+constexpr wchar_t kHeapReportVariable[] = L"ZYRTestDupHeapReportS";
+
+// The decimal number of at most five digits in the environment variable `pszName`; 0 when it is
+// not set, not such a number, or above dwMaximum.
+DWORD NumberFromEnvironment(const wchar_t* pszName, DWORD dwMaximum);
+
 class TScreenOutputDuplication final : public TRuleOutputDuplication {
 public:
     // What the frames cost so far: for benchmarks and tests.
@@ -84,7 +92,6 @@ private:
     ~TScreenOutputDuplication() override;
 
     HRESULT CreateResources();
-    static DWORD StallFromEnvironment();
     bool Grab(scene::Dib32& target);
     // Fills vecDirty with the areas where grab `next` differs from the last frame's grab.
     uint32_t FindChanges(uint32_t next);
@@ -107,7 +114,7 @@ private:
     TCounters counters;
     TKernelHandle hAccessLost;  // AccessLostEventName of this process; null when it could not be made
     double dTicksPerMs = 0;  // of the performance counter
-    const DWORD dwStallMs = StallFromEnvironment();  // kStallVariable
+    const DWORD dwStallMs = NumberFromEnvironment(kStallVariable, 60000);
     TKernelHandle hStalling;  // StallingEventName of this process, made with a stall only
 };
 
