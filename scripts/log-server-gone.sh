@@ -8,7 +8,8 @@
 #   none  - no log server at all.
 # It fails when the median frame rate of "gone" or "none" is more than 10 % below that of "live",
 # when a capturer does not exit with 0, or when a restarted server did not receive the capturer's
-# stop lines, which are written after the restart.
+# stop lines, which are written after the restart. With fewer than 3 rounds (the short form of
+# scripts/test.sh) the rates are printed, not judged: one round swings by a fifth and more here.
 #   usage: scripts/log-server-gone.sh [rounds] [frames]      (default 3 rounds of 3000 frames)
 # Logs and host outputs: $ZYR_BUILD_DIR/log-server-gone/.
 set -euo pipefail
@@ -97,9 +98,11 @@ median() { sort -n | awk '{ v[NR] = $1 } END { if (NR == 0) print 0; else if (NR
 live=$(awk '$1 == "live" { sub("fps=", "", $3); print $3 }' "$out/runs.txt" | median)
 gone=$(awk '$1 == "gone" { sub("fps=", "", $3); print $3 }' "$out/runs.txt" | median)
 none=$(awk '$1 == "none" { sub("fps=", "", $3); print $3 }' "$out/runs.txt" | median)
-summary=$(awk -v l="$live" -v g="$gone" -v n="$none" 'BEGIN {
-  ok = (l > 0 && g >= 0.9 * l && n >= 0.9 * l) ? "pass" : "fail"
+judge_rate=$(( rounds >= 3 ? 1 : 0 ))
+summary=$(awk -v l="$live" -v g="$gone" -v n="$none" -v judge="$judge_rate" 'BEGIN {
+  ok = (l > 0 && (!judge || (g >= 0.9 * l && n >= 0.9 * l))) ? "pass" : "fail"
   printf "log-server-gone %s median_fps live=%.1f gone=%.1f (%.2f) none=%.1f (%.2f)", ok, l, g, (l > 0 ? g / l : 0), n, (l > 0 ? n / l : 0) }')
+[ "$judge_rate" -eq 1 ] || summary="$summary (rates not judged: fewer than 3 rounds)"
 echo "$summary" | tee -a "$out/runs.txt"
 case "$summary" in *" pass "*) ;; *) failures=$((failures + 1)) ;; esac
 [ "$failures" -eq 0 ]
